@@ -1,0 +1,55 @@
+# Entry points. `make test` is what CI runs.
+BUILD      ?= build
+BUILD_SAN  ?= build-asan
+JOBS       ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
+
+.PHONY: all deps build build-san test test-main test-san fuzz bench run clean format
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
+
+# Second configuration: clang with ASan and UBSan, plus the libFuzzer targets.
+$(BUILD_SAN)/build.ninja:
+	cmake -S . -B $(BUILD_SAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DFERROX_SANITIZE=ON -DFERROX_FUZZ=ON -DFERROX_BENCH=OFF
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-san: deps $(BUILD_SAN)/build.ninja
+	cmake --build $(BUILD_SAN) -j $(JOBS)
+
+test-main: build
+	ctest --test-dir $(BUILD) $(CTEST_FLAGS)
+
+test-san: build-san
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(BUILD_SAN) $(CTEST_FLAGS)
+
+test: test-main test-san
+
+# Runs every fuzz target for FUZZ_SECONDS under ASan/UBSan.
+fuzz: build-san
+	bash scripts/run-fuzzers.sh $(BUILD_SAN)/bin $(FUZZ_SECONDS)
+
+bench: build
+	bash bench/run-peers.sh $(BUILD)/bin
+
+run:
+	@echo "make run: the commander (ferroxcmd) on the simulated probe is not built yet." >&2
+	@exit 2
+
+format:
+	find . -path ./build -prune -o -path ./$(BUILD_SAN) -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(BUILD_SAN)

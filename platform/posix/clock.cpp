@@ -1,0 +1,29 @@
+#include "plat/clock.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace plat {
+namespace {
+
+class RealClock final : public Clock {
+public:
+    std::uint32_t tickMs() override {
+        auto now = std::chrono::steady_clock::now().time_since_epoch();
+        return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    }
+    void sleepMs(std::uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    bool isReal() const override { return true; }
+};
+
+RealClock realClock;
+std::atomic<Clock *> current{&realClock};
+
+} // namespace
+
+Clock &clock() { return *current.load(std::memory_order_acquire); }
+
+void setClock(Clock *c) { current.store(c != nullptr ? c : &realClock, std::memory_order_release); }
+
+} // namespace plat

@@ -1,0 +1,188 @@
+#include "plat/file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plat {
+namespace {
+
+std::atomic<unsigned> writesToFail{0};
+
+bool directoryExists(const std::string &path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// ENOENT covers both a missing file and a missing directory on the way to
+// it; Windows tells them apart, so look at the parent.
+std::uint32_t classifyMissing(const char *name) {
+    std::string path(name);
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return kErrFileNotFound;
+    }
+    std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
+    return directoryExists(dir) ? kErrFileNotFound : kErrPathNotFound;
+}
+
+std::uint32_t mapErrno(int err, const char *name) {
+    switch (err) {
+    case ENOENT:
+        return classifyMissing(name);
+    case ENOTDIR:
+        return kErrPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+        return kErrAccessDenied;
+    case ENAMETOOLONG:
+    case EILSEQ:
+        return kErrInvalidName;
+    case ENOSPC:
+        return kErrDiskFull;
+    default:
+        return kErrGeneric;
+    }
+}
+
+} // namespace
+
+bool isValidFileName(const char *name) {
+    if (name == nullptr || name[0] == '\0') {
+        return false;
+    }
+    std::size_t len = 0;
+    for (const char *p = name; *p != '\0'; ++p, ++len) {
+        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) {
+            return false;
+        }
+    }
+    return len < PATH_MAX;
+}
+
+File &File::operator=(File &&other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void File::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+bool File::read(void *buf, std::uint32_t size, std::uint32_t &got, std::uint32_t *winError) {
+    got = 0;
+    auto *p = static_cast<unsigned char *>(buf);
+    // Fill the request as far as the file allows, like ReadFile on a disk file.
+    while (got < size) {
+        ssize_t n = ::read(fd_, p + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (winError != nullptr) {
+                *winError = mapErrno(errno, "");
+            }
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::uint32_t>(n);
+    }
+    return true;
+}
+
+bool File::write(const void *buf, std::uint32_t size, std::uint32_t &written, std::uint32_t *winError) {
+    written = 0;
+    unsigned pending = writesToFail.load();
+    while (pending > 0) {
+        if (writesToFail.compare_exchange_weak(pending, pending - 1)) {
+            if (winError != nullptr) {
+                *winError = kErrDiskFull;
+            }
+            return false;
+        }
+    }
+    const auto *p = static_cast<const unsigned char *>(buf);
+    while (written < size) {
+        ssize_t n = ::write(fd_, p + written, size - written);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (winError != nullptr) {
+                *winError = mapErrno(errno, "");
+            }
+            return false;
+        }
+        written += static_cast<std::uint32_t>(n);
+    }
+    return true;
+}
+
+File File::openExisting(const char *name, std::uint32_t &winError) {
+    if (!isValidFileName(name)) {
+        winError = kErrInvalidName;
+        return File();
+    }
+    int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        winError = mapErrno(errno, name);
+        return File();
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        winError = kErrAccessDenied; // Windows refuses to open a directory as a file
+        return File();
+    }
+    winError = kErrNone;
+    return File(fd);
+}
+
+File File::createAlways(const char *name, std::uint32_t &winError) {
+    if (!isValidFileName(name)) {
+        winError = kErrInvalidName;
+        return File();
+    }
+    bool readOnly = false;
+    if (getReadOnlyAttribute(name, readOnly) && readOnly) {
+        winError = kErrAccessDenied;
+        return File();
+    }
+    int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        winError = mapErrno(errno, name);
+        return File();
+    }
+    winError = kErrNone;
+    return File(fd);
+}
+
+bool getReadOnlyAttribute(const char *name, bool &readOnly) {
+    struct stat st {};
+    if (name == nullptr || ::stat(name, &st) != 0) {
+        return false;
+    }
+    readOnly = !S_ISDIR(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    return true;
+}
+
+void failNextWrites(unsigned count) { writesToFail.store(count); }
+
+} // namespace plat
