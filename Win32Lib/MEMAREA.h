@@ -46,13 +46,14 @@ int MEMAREA_WriteHexFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char 
                            MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext);
 
 /* Raw binary files */
-int MEMAREA_ReadBinFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen, U32 SAddr);
-int MEMAREA_ReadBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen, U32 SAddr,
-                          MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext);
-int MEMAREA_WriteBinFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen, U32 SAddr,
-                         U32 EAddr);
-int MEMAREA_WriteBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen, U32 SAddr,
-                           U32 EAddr, MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext);
+int MEMAREA_ReadBinFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                        U32 SAddr);
+int MEMAREA_ReadBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                          U32 SAddr, MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext);
+int MEMAREA_WriteBinFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                         U32 SAddr, U32 EAddr);
+int MEMAREA_WriteBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                           U32 SAddr, U32 EAddr, MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext);
 
 #ifdef __cplusplus
 }

@@ -43,8 +43,8 @@ void _WriteBinData(MEMAREA_OBJ *pObj, OUTFILE_HANDLE hFile, U8 *pBuffer, U32 SAd
 
 } // namespace
 
-int MEMAREA_WriteBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen, U32 SAddr,
-                           U32 EAddr, MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext) {
+int MEMAREA_WriteBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                           U32 SAddr, U32 EAddr, MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext) {
     if (hMemArea == nullptr || sError == nullptr) {
         return -1;
     }
@@ -78,13 +78,13 @@ int MEMAREA_WriteBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char 
     return result;
 }
 
-int MEMAREA_WriteBinFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen, U32 SAddr,
-                         U32 EAddr) {
+int MEMAREA_WriteBinFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                         U32 SAddr, U32 EAddr) {
     return MEMAREA_WriteBinFileEx(hMemArea, sFilename, sError, ErrorLen, SAddr, EAddr, nullptr, nullptr);
 }
 
-int MEMAREA_ReadBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen, U32 SAddr,
-                          MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext) {
+int MEMAREA_ReadBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                          U32 SAddr, MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext) {
     MEMAREA__SetError(sError, ErrorLen, "");
     if (hMemArea == nullptr) {
         return -1;
@@ -143,6 +143,7 @@ int MEMAREA_ReadBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *
     return result;
 }
 
-int MEMAREA_ReadBinFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen, U32 SAddr) {
+int MEMAREA_ReadBinFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                        U32 SAddr) {
     return MEMAREA_ReadBinFileEx(hMemArea, sFilename, sError, ErrorLen, SAddr, nullptr, nullptr);
 }

@@ -35,18 +35,20 @@ const char *const kAddressOutOfRange = "Address out of range";
 const char *const kBadAddressRecord = "Invalid address record";
 const char *const kImageBusy = "Memory image is busy.";
 
+constexpr U8 kNotHex = 0xFF;
+
 struct HexDigitTable {
-    signed char v[256];
+    U8 v[256];
     constexpr HexDigitTable() : v() {
-        for (int i = 0; i < 256; ++i) {
-            v[i] = -1;
+        for (U8 &d : v) {
+            d = kNotHex;
         }
         for (int i = 0; i < 10; ++i) {
-            v['0' + i] = static_cast<signed char>(i);
+            v['0' + i] = static_cast<U8>(i);
         }
         for (int i = 0; i < 6; ++i) {
-            v['A' + i] = static_cast<signed char>(10 + i);
-            v['a' + i] = static_cast<signed char>(10 + i);
+            v['A' + i] = static_cast<U8>(10 + i);
+            v['a' + i] = static_cast<U8>(10 + i);
         }
     }
 };
@@ -83,12 +85,12 @@ int _ReadByte(HEXFILE_CONTEXT &c) {
     }
     const auto *p = reinterpret_cast<const unsigned char *>(c.pFileBuffer + c.Offset);
     const int hi = kHexValue.v[p[0]];
-    if (hi < 0) {
+    if (hi == kNotHex) {
         _SetFault(c, kExpectedHex);
         return 0;
     }
     const int lo = kHexValue.v[p[1]];
-    if (lo < 0) {
+    if (lo == kNotHex) {
         _SetFault(c, kExpectedHex);
         return 0;
     }
@@ -224,7 +226,8 @@ int _ReadHexFileFromObj(MEMAREA_OBJ *pObj, const char *sFilename, char *sError, 
                 c.Offset = 0;
                 std::uint32_t got = 0;
                 // A read error ends the text like the end of the file does.
-                if (!file.read(c.pFileBuffer + rest, static_cast<U32>(kTextBufferSize - rest), got) || got == 0) {
+                if (!file.read(c.pFileBuffer + rest, static_cast<U32>(kTextBufferSize - rest), got) ||
+                    got == 0) {
                     atEnd = true;
                 }
                 used = rest + static_cast<int>(got);
@@ -247,7 +250,8 @@ int _ReadHexFileFromObj(MEMAREA_OBJ *pObj, const char *sFilename, char *sError, 
     file.close();
     if (!c.Fault.empty()) {
         result = c.FaultResult;
-        MEMAREA__SetError(sError, ErrorLen, MEMAREA__Format("Error in line %d: %s", c.Line + 1, c.Fault.c_str()).c_str());
+        MEMAREA__SetError(sError, ErrorLen,
+                          MEMAREA__Format("Error in line %d: %s", c.Line + 1, c.Fault.c_str()).c_str());
     }
     return result;
 }

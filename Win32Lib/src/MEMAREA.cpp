@@ -36,9 +36,13 @@ bool _AllocAllowed() {
     return true;
 }
 
-U64 _End(const MEMAREA_DATA *r) { return static_cast<U64>(r->Adr) + r->Len; }
+U64 _End(const MEMAREA_DATA *r) {
+    return static_cast<U64>(r->Adr) + r->Len;
+}
 
-U32 _Clamp32(U64 v) { return v > 0xFFFFFFFFULL ? 0xFFFFFFFFU : static_cast<U32>(v); }
+U32 _Clamp32(U64 v) {
+    return v > 0xFFFFFFFFULL ? 0xFFFFFFFFU : static_cast<U32>(v);
+}
 
 void _CopyOrFill(U8 *pDest, const void *pSrc, U32 Len, int FillValue) {
     if (Len == 0) {
@@ -76,9 +80,8 @@ bool _ExpandAllocSize(MEMAREA_DATA *r, U32 NumAddBytes) {
     if (r->pData != nullptr && r->AllocLen - r->Len >= NumAddBytes) {
         return true;
     }
-    U64 grown = r->pData != nullptr
-                    ? 2ULL * r->AllocLen + NumAddBytes + r->AllocLen / 8 + 128
-                    : std::max<U64>(need, MIN_ALLOC_SIZE);
+    U64 grown = r->pData != nullptr ? 2ULL * r->AllocLen + NumAddBytes + r->AllocLen / 8 + 128
+                                    : std::max<U64>(need, MIN_ALLOC_SIZE);
     grown = std::max(grown, need);
     return _Reserve(r, _Clamp32(grown));
 }
@@ -257,7 +260,8 @@ void _ReadWindow(MEMAREA_OBJ *pObj, U32 Addr, U32 NumBytes, U8 *pDest, int FillV
             cur = r->Adr;
         }
         const size_t n = static_cast<size_t>(std::min(_End(r), end) - cur);
-        _CopyOrFill(pDest, r->pData != nullptr ? r->pData + (cur - r->Adr) : nullptr, static_cast<U32>(n), 0xFF);
+        _CopyOrFill(pDest, r->pData != nullptr ? r->pData + (cur - r->Adr) : nullptr, static_cast<U32>(n),
+                    0xFF);
         pObj->pLookupHint = r;
         pDest += n;
         cur += n;
@@ -305,11 +309,17 @@ I64 _GetDataRange(MEMAREA_OBJ *pObj, U32 SAddr, U32 EAddr, U32 *pAddr) {
  * Heap and lock
  */
 
-void *MEMAREA__Malloc(size_t Size) { return _AllocAllowed() ? std::malloc(Size) : nullptr; }
+void *MEMAREA__Malloc(size_t Size) {
+    return _AllocAllowed() ? std::malloc(Size) : nullptr;
+}
 
-void *MEMAREA__Realloc(void *p, size_t Size) { return _AllocAllowed() ? std::realloc(p, Size) : nullptr; }
+void *MEMAREA__Realloc(void *p, size_t Size) {
+    return _AllocAllowed() ? std::realloc(p, Size) : nullptr;
+}
 
-void MEMAREA__SetAllocFailAfter(long NumAllocs) { allocFailAfter.store(NumAllocs < 0 ? -1 : NumAllocs); }
+void MEMAREA__SetAllocFailAfter(long NumAllocs) {
+    allocFailAfter.store(NumAllocs < 0 ? -1 : NumAllocs);
+}
 
 int MEMAREA__Lock(MEMAREA_HANDLE hMemArea) {
     if (hMemArea->hMutex == nullptr) {
@@ -437,8 +447,8 @@ int MEMAREA__DeleteArea(MEMAREA_OBJ *pObj, U32 Adr, U32 LastAdr) {
             // split: R keeps the head, a new range takes the tail
             const U32 tailAdr = LastAdr + 1;
             const U32 tailLen = static_cast<U32>(e - LastAdr);
-            MEMAREA_DATA *t = _NewDataObj(tailAdr, tailLen, r->pData != nullptr ? r->pData + (tailAdr - r->Adr) : nullptr,
-                                          -1);
+            MEMAREA_DATA *t = _NewDataObj(tailAdr, tailLen,
+                                          r->pData != nullptr ? r->pData + (tailAdr - r->Adr) : nullptr, -1);
             if (t == nullptr) {
                 result = -2; // keep the range whole rather than lose its tail
             } else {
@@ -545,12 +555,14 @@ int MEMAREA__GetDataBlock(MEMAREA_OBJ *pObj, U32 SAddr, U32 EAddr, U32 MaxGap, U
     }
     if (EAlign != 0) {
         const U64 mask = (1ULL << EAlign) - 1ULL;
-        numBytes += static_cast<I64>(mask - ((static_cast<U64>(addr) + static_cast<U64>(numBytes) - 1) & mask));
+        numBytes +=
+            static_cast<I64>(mask - ((static_cast<U64>(addr) + static_cast<U64>(numBytes) - 1) & mask));
     }
     if (numBytes > NumBytesReq) {
         numBytes = NumBytesReq;
         if (EAlign != 0) {
-            numBytes -= static_cast<I64>((static_cast<U64>(addr) + static_cast<U64>(numBytes)) & ((1ULL << EAlign) - 1));
+            numBytes -= static_cast<I64>((static_cast<U64>(addr) + static_cast<U64>(numBytes)) &
+                                         ((1ULL << EAlign) - 1));
         }
     }
     // Padding never carries a block past the top of the address space.

@@ -27,7 +27,7 @@ std::string MEMAREA__Format(const char *sFormat, ...) {
     va_end(copy);
     std::string s(n > 0 ? static_cast<size_t>(n) : 0, '\0');
     if (n > 0) {
-        std::vsnprintf(s.data(), s.size() + 1, sFormat, args);
+        (void)std::vsnprintf(s.data(), s.size() + 1, sFormat, args);
     }
     va_end(args);
     return s;

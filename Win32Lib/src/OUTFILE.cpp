@@ -79,7 +79,9 @@ OUTFILE_HANDLE OUTFILE_Create(const char *pFileName, char *sErr, U32 ErrLen) {
                                                    pFileName)
                                        .c_str());
                     } else {
-                        _SetErr(p, MEMAREA__Format("Could not write file. Access denied.\n%s", pFileName).c_str());
+                        _SetErr(
+                            p,
+                            MEMAREA__Format("Could not write file. Access denied.\n%s", pFileName).c_str());
                     }
                 } else {
                     _SetErr(p, MEMAREA__Format("Could not write file.\n%s", pFileName).c_str());
@@ -127,4 +129,6 @@ int OUTFILE__Close(OUTFILE_HANDLE hFile) {
     return result;
 }
 
-void OUTFILE_Close(OUTFILE_HANDLE hFile) { (void)OUTFILE__Close(hFile); }
+void OUTFILE_Close(OUTFILE_HANDLE hFile) {
+    (void)OUTFILE__Close(hFile);
+}

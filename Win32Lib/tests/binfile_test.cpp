@@ -16,7 +16,9 @@ std::vector<U8> addressBytes(U32 adr, U32 len) {
     return v;
 }
 
-std::string asString(const std::vector<U8> &v) { return std::string(v.begin(), v.end()); }
+std::string asString(const std::vector<U8> &v) {
+    return std::string(v.begin(), v.end());
+}
 
 struct WriteCase {
     const char *name;
@@ -25,7 +27,9 @@ struct WriteCase {
     std::string expected;
 };
 
-void PrintTo(const WriteCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const WriteCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class BinWrite : public testutil::ScratchDir, public ::testing::WithParamInterface<WriteCase> {};
 
@@ -48,13 +52,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WriteCase{"ExactWindow", {{0x100, 16}}, 0x100, 0x10F, asString(addressBytes(0x100, 16))},
         WriteCase{"LeadingGap", {{0x100, 16}}, 0x0F0, 0x10F, kFF16 + asString(addressBytes(0x100, 16))},
-        WriteCase{"InnerGap", {{0x00, 16}, {0x20, 16}}, 0, 0xFF,
+        WriteCase{"InnerGap",
+                  {{0x00, 16}, {0x20, 16}},
+                  0,
+                  0xFF,
                   asString(addressBytes(0, 16)) + kFF16 + asString(addressBytes(0x20, 16))},
         WriteCase{"CutAtWindowEnd", {{0x00, 16}}, 0, 7, asString(addressBytes(0, 8))},
         WriteCase{"StartsInsideRange", {{0x00, 16}}, 8, 0xFFFFFFFF, asString(addressBytes(8, 8))},
         WriteCase{"NothingInWindow", {{0x100, 16}}, 0x200, 0x2FF, ""},
         WriteCase{"InvertedWindow", {{0x100, 16}}, 0x10F, 0x100, ""},
-        WriteCase{"TopOfAddressSpace", {{0xFFFFFFF8, 8}}, 0xFFFFFFF0, 0xFFFFFFFF,
+        WriteCase{"TopOfAddressSpace",
+                  {{0xFFFFFFF8, 8}},
+                  0xFFFFFFF0,
+                  0xFFFFFFFF,
                   std::string(8, '\xFF') + asString(addressBytes(0xFFFFFFF8, 8))}),
     [](const auto &p) { return std::string(p.param.name); });
 
@@ -69,13 +79,14 @@ TEST_F(BinFile, LargeWindowSpansManyBlocksAndBigGaps) {
     const std::string file = path("big.bin");
     char err[256];
     Progress progress;
-    ASSERT_EQ(MEMAREA_WriteBinFileEx(h_, file.c_str(), err, sizeof err, 0x1000, 0xFFFFFFFF, &Progress::callback,
-                                     &progress),
+    ASSERT_EQ(MEMAREA_WriteBinFileEx(h_, file.c_str(), err, sizeof err, 0x1000, 0xFFFFFFFF,
+                                     &Progress::callback, &progress),
               0);
     const std::string got = readFile(file);
     ASSERT_EQ(got.size(), 0x200000u + 300 - 0x1000);
     EXPECT_EQ(got.substr(0, 100000), asString(a));
-    EXPECT_EQ(got.substr(100000, 0x200000 - 0x1000 - 100000), std::string(0x200000 - 0x1000 - 100000, '\xFF'));
+    EXPECT_EQ(got.substr(100000, 0x200000 - 0x1000 - 100000),
+              std::string(0x200000 - 0x1000 - 100000, '\xFF'));
     EXPECT_EQ(got.substr(0x200000 - 0x1000), asString(b));
     ASSERT_FALSE(progress.calls.empty());
     EXPECT_EQ(progress.calls[0].Addr, 0x1000u);
@@ -86,7 +97,8 @@ TEST_F(BinFile, ReadPlacesTheFileInChunksAtTheLoadAddress) {
     const std::string file = writeFile("in.bin", asString(data));
     char err[256];
     Progress progress;
-    ASSERT_EQ(MEMAREA_ReadBinFileEx(h_, file.c_str(), err, sizeof err, 0x8000, &Progress::callback, &progress), 0);
+    ASSERT_EQ(
+        MEMAREA_ReadBinFileEx(h_, file.c_str(), err, sizeof err, 0x8000, &Progress::callback, &progress), 0);
     EXPECT_STREQ(err, "");
     EXPECT_EQ(ranges(), (std::vector<std::pair<U32, U32>>{{0x8000, 70000}}));
     EXPECT_EQ(bytes(0x8000, 70000), data);

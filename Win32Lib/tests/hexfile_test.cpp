@@ -49,7 +49,9 @@ struct ReadCase {
     std::vector<std::pair<U32, std::vector<U8>>> stored; // address, bytes
 };
 
-void PrintTo(const ReadCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const ReadCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class HexRead : public testutil::ScratchDir, public ::testing::WithParamInterface<ReadCase> {};
 
@@ -76,40 +78,92 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"EmptyFile", "", -4, "Error in line 1: Not a hex file", {}},
         ReadCase{"LeadingEmptyLine", "\r\n" + kEof + "\r\n", -4, "Error in line 1: Not a hex file", {}},
         ReadCase{"ByteOrderMark", "\xEF\xBB\xBF" + kEof + "\r\n", -4, "Error in line 1: Not a hex file", {}},
-        ReadCase{"TrailingEmptyCrLfLine", ":0400000001020304F2\r\n\r\n", -5, "Error in line 2: Unexpected character",
+        ReadCase{"TrailingEmptyCrLfLine",
+                 ":0400000001020304F2\r\n\r\n",
+                 -5,
+                 "Error in line 2: Unexpected character",
                  {{0, {1, 2, 3, 4}}}},
-        ReadCase{"EmptyLfLineIsPassedOverAndNotCounted", ":0400000001020304F2\n\n:00000006FA\n", -5,
-                 "Error in line 2: Unknown record !", {{0, {1, 2, 3, 4}}}},
-        ReadCase{"LowerCaseHex", lower(rec(0, 0x10, {0xAB, 0xCD, 0xEF})) + "\r\n", 0, "", {{0x10, {0xAB, 0xCD, 0xEF}}}},
-        ReadCase{"BadHexCharacter", ":04000000010G0304F2\r\n", -5, "Error in line 1: Expected Hex character : 0..9, A..F",
+        ReadCase{"EmptyLfLineIsPassedOverAndNotCounted",
+                 ":0400000001020304F2\n\n:00000006FA\n",
+                 -5,
+                 "Error in line 2: Unknown record !",
+                 {{0, {1, 2, 3, 4}}}},
+        ReadCase{"LowerCaseHex",
+                 lower(rec(0, 0x10, {0xAB, 0xCD, 0xEF})) + "\r\n",
+                 0,
+                 "",
+                 {{0x10, {0xAB, 0xCD, 0xEF}}}},
+        ReadCase{"BadHexCharacter",
+                 ":04000000010G0304F2\r\n",
+                 -5,
+                 "Error in line 1: Expected Hex character : 0..9, A..F",
                  {}},
-        ReadCase{"RecordsAfterEndOfFile", kEof + "\r\n" + rec(0, 0x20, {0xAA}) + "\r\n", 0, "", {{0x20, {0xAA}}}},
+        ReadCase{
+            "RecordsAfterEndOfFile", kEof + "\r\n" + rec(0, 0x20, {0xAA}) + "\r\n", 0, "", {{0x20, {0xAA}}}},
         ReadCase{"NoLineEndAtTheEnd", rec(0, 0x20, {0xAA}), 0, "", {{0x20, {0xAA}}}},
         ReadCase{"CtrlZEndsTheText", rec(0, 0x20, {0xAA}) + "\r\n\x1A" + "garbage", 0, "", {{0x20, {0xAA}}}},
-        ReadCase{"ChecksumErrorKeepsEarlierRecords", ":0400000001020304F2\r\n:0400100001020304E3\r\n", -5,
-                 "Error in line 2: Checksum error !\nExpected: 0xE2, found: 0xE3", {{0, {1, 2, 3, 4}}}},
-        ReadCase{"AreasOverlap", rec(0, 0, {1, 2}) + "\r\n" + rec(0, 1, {3}) + "\r\n", -5,
-                 "Error in line 2: Areas overlap", {{0, {1, 2}}}},
-        ReadCase{"SegmentBase", ":020000021000EC\r\n" + rec(0, 0, {0x55}) + "\r\n", 0, "", {{0x10000, {0x55}}}},
-        ReadCase{"LinearBase", ":020000040001F9\r\n" + rec(0, 0, {0x55}) + "\r\n", 0, "", {{0x10000, {0x55}}}},
-        ReadCase{"TypeFFIsLinearBase", ":020000FF0001FE\r\n" + rec(0, 0, {0x55}) + "\r\n", 0, "", {{0x10000, {0x55}}}},
-        ReadCase{"BothBasesAddUp", ":020000021000EC\r\n:020000040001F9\r\n" + rec(0, 0, {0x55}) + "\r\n", 0, "",
+        ReadCase{"ChecksumErrorKeepsEarlierRecords",
+                 ":0400000001020304F2\r\n:0400100001020304E3\r\n",
+                 -5,
+                 "Error in line 2: Checksum error !\nExpected: 0xE2, found: 0xE3",
+                 {{0, {1, 2, 3, 4}}}},
+        ReadCase{"AreasOverlap",
+                 rec(0, 0, {1, 2}) + "\r\n" + rec(0, 1, {3}) + "\r\n",
+                 -5,
+                 "Error in line 2: Areas overlap",
+                 {{0, {1, 2}}}},
+        ReadCase{
+            "SegmentBase", ":020000021000EC\r\n" + rec(0, 0, {0x55}) + "\r\n", 0, "", {{0x10000, {0x55}}}},
+        ReadCase{
+            "LinearBase", ":020000040001F9\r\n" + rec(0, 0, {0x55}) + "\r\n", 0, "", {{0x10000, {0x55}}}},
+        ReadCase{"TypeFFIsLinearBase",
+                 ":020000FF0001FE\r\n" + rec(0, 0, {0x55}) + "\r\n",
+                 0,
+                 "",
+                 {{0x10000, {0x55}}}},
+        ReadCase{"BothBasesAddUp",
+                 ":020000021000EC\r\n:020000040001F9\r\n" + rec(0, 0, {0x55}) + "\r\n",
+                 0,
+                 "",
                  {{0x20000, {0x55}}}},
-        ReadCase{"RecordRunsOnPastItsPage", ":020000040001F9\r\n" + rec(0, 0xFFFF, {1, 2}) + "\r\n", 0, "",
+        ReadCase{"RecordRunsOnPastItsPage",
+                 ":020000040001F9\r\n" + rec(0, 0xFFFF, {1, 2}) + "\r\n",
+                 0,
+                 "",
                  {{0x1FFFF, {1, 2}}}},
-        ReadCase{"StartAddressRecordsIgnored", ":0400000300001000E9\r\n:0400000500001000E7\r\n" + kEof, 0, "", {}},
-        ReadCase{"UnknownRecordOnLineThree", kEof + "\r\n" + kEof + "\r\n:00000006FA\r\n", -5,
-                 "Error in line 3: Unknown record !", {}},
+        ReadCase{
+            "StartAddressRecordsIgnored", ":0400000300001000E9\r\n:0400000500001000E7\r\n" + kEof, 0, "", {}},
+        ReadCase{"UnknownRecordOnLineThree",
+                 kEof + "\r\n" + kEof + "\r\n:00000006FA\r\n",
+                 -5,
+                 "Error in line 3: Unknown record !",
+                 {}},
         // The record is stored before its line end is looked at.
-        ReadCase{"GarbageAfterChecksum", rec(0, 0, {1}) + "X\r\n", -5, "Error in line 1: Expected CR or LF", {{0, {1}}}},
-        ReadCase{"LastByteOfAddressSpace", ":02000004FFFFFC\r\n" + rec(0, 0xFFFE, {1, 2}) + "\r\n", 0, "",
+        ReadCase{"GarbageAfterChecksum",
+                 rec(0, 0, {1}) + "X\r\n",
+                 -5,
+                 "Error in line 1: Expected CR or LF",
+                 {{0, {1}}}},
+        ReadCase{"LastByteOfAddressSpace",
+                 ":02000004FFFFFC\r\n" + rec(0, 0xFFFE, {1, 2}) + "\r\n",
+                 0,
+                 "",
                  {{0xFFFFFFFE, {1, 2}}}},
-        ReadCase{"PastTheTopIsRefused", ":02000004FFFFFC\r\n" + rec(0, 0xFFFF, {1, 2}) + "\r\n", -5,
-                 "Error in line 2: Address out of range", {}},
-        ReadCase{"BasesSummingPastTheTop", ":02000004FFFFFC\r\n" + rec(2, 0, {0xF0, 0x00}) + "\r\n" + rec(0, 0, {1}), -5,
-                 "Error in line 3: Address out of range", {}},
-        ReadCase{"ShortAddressRecord", ":0100000410EB\r\n" + rec(0, 0, {1}) + "\r\n", -5,
-                 "Error in line 1: Invalid address record", {}}),
+        ReadCase{"PastTheTopIsRefused",
+                 ":02000004FFFFFC\r\n" + rec(0, 0xFFFF, {1, 2}) + "\r\n",
+                 -5,
+                 "Error in line 2: Address out of range",
+                 {}},
+        ReadCase{"BasesSummingPastTheTop",
+                 ":02000004FFFFFC\r\n" + rec(2, 0, {0xF0, 0x00}) + "\r\n" + rec(0, 0, {1}),
+                 -5,
+                 "Error in line 3: Address out of range",
+                 {}},
+        ReadCase{"ShortAddressRecord",
+                 ":0100000410EB\r\n" + rec(0, 0, {1}) + "\r\n",
+                 -5,
+                 "Error in line 1: Invalid address record",
+                 {}}),
     [](const auto &p) { return std::string(p.param.name); });
 
 class HexFile : public testutil::ScratchDir {};
@@ -171,8 +225,8 @@ TEST_F(HexFile, ErrorTextIsCutToTheCallersBuffer) {
 
 TEST_F(HexFile, ReadAddsToTheImageAndReportsProgress) {
     ASSERT_EQ(MEMAREA_Add(h_, 0x1000, 1, "\x77"), 0);
-    const std::string file =
-        writeFile("in.hex", rec(0, 0x10, {1, 2}) + "\r\n" + rec(0, 0x12, {3}) + "\r\n" + rec(0, 0x1000, {9}) + "\r\n");
+    const std::string file = writeFile("in.hex", rec(0, 0x10, {1, 2}) + "\r\n" + rec(0, 0x12, {3}) + "\r\n" +
+                                                     rec(0, 0x1000, {9}) + "\r\n");
     Progress progress;
     char err[128];
     EXPECT_EQ(MEMAREA_ReadHexFileEx(h_, file.c_str(), err, sizeof err, &Progress::callback, &progress), -5);
@@ -199,7 +253,9 @@ std::vector<U8> addressBytes(U32 adr, U32 len) {
     return v;
 }
 
-void PrintTo(const WriteCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const WriteCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class HexWrite : public testutil::ScratchDir, public ::testing::WithParamInterface<WriteCase> {};
 
@@ -232,23 +288,31 @@ TEST_P(HexWrite, WritesRecordsAndAddressRecords) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HexWrite,
-    ::testing::Values(
-        WriteCase{"Empty", {}, {kEof}},
-        WriteCase{"FortyBytes", {{0x10, 40}}, {rec(0, 0x10, addressBytes(0x10, 32)), rec(0, 0x30, addressBytes(0x30, 8)), kEof}},
-        WriteCase{"GapsSplitRecords", {{0x00, 4}, {0x08, 4}}, {rec(0, 0, addressBytes(0, 4)), rec(0, 8, addressBytes(8, 4)), kEof}},
-        WriteCase{"LinearAboveOneMiB", {{0x123456, 2}}, {":020000040012E8", rec(0, 0x3456, addressBytes(0x123456, 2)), kEof}},
-        WriteCase{"SegmentBelowOneMiB", {{0x1FF08, 2}}, {rec(2, 0, {0x1F, 0xF0}), rec(0, 0x8, addressBytes(0x1FF08, 2)), kEof}},
-        WriteCase{"SegmentBaseClearedBeforeLinear",
-                  {{0x10000, 1}, {0x200000, 1}},
-                  {rec(2, 0, {0x10, 0x00}), rec(0, 0, {0x00}), ":020000020000FC", ":020000040020DA", rec(0, 0, {0x00}),
-                   kEof}},
-        WriteCase{"LinearRepeatedPerRecordPastFF00",
-                  {{0x10FF00, 64}},
-                  {":020000040010EA", rec(0, 0xFF00, addressBytes(0x10FF00, 32)), ":020000040010EA",
-                   rec(0, 0xFF20, addressBytes(0x10FF20, 32)), kEof}},
-        WriteCase{"TopOfAddressSpace",
-                  {{0xFFFFFFF0, 16}},
-                  {":02000004FFFFFC", rec(0, 0xFFF0, addressBytes(0xFFFFFFF0, 16)), kEof}}),
+    ::testing::Values(WriteCase{"Empty", {}, {kEof}},
+                      WriteCase{
+                          "FortyBytes",
+                          {{0x10, 40}},
+                          {rec(0, 0x10, addressBytes(0x10, 32)), rec(0, 0x30, addressBytes(0x30, 8)), kEof}},
+                      WriteCase{"GapsSplitRecords",
+                                {{0x00, 4}, {0x08, 4}},
+                                {rec(0, 0, addressBytes(0, 4)), rec(0, 8, addressBytes(8, 4)), kEof}},
+                      WriteCase{"LinearAboveOneMiB",
+                                {{0x123456, 2}},
+                                {":020000040012E8", rec(0, 0x3456, addressBytes(0x123456, 2)), kEof}},
+                      WriteCase{"SegmentBelowOneMiB",
+                                {{0x1FF08, 2}},
+                                {rec(2, 0, {0x1F, 0xF0}), rec(0, 0x8, addressBytes(0x1FF08, 2)), kEof}},
+                      WriteCase{"SegmentBaseClearedBeforeLinear",
+                                {{0x10000, 1}, {0x200000, 1}},
+                                {rec(2, 0, {0x10, 0x00}), rec(0, 0, {0x00}), ":020000020000FC",
+                                 ":020000040020DA", rec(0, 0, {0x00}), kEof}},
+                      WriteCase{"LinearRepeatedPerRecordPastFF00",
+                                {{0x10FF00, 64}},
+                                {":020000040010EA", rec(0, 0xFF00, addressBytes(0x10FF00, 32)),
+                                 ":020000040010EA", rec(0, 0xFF20, addressBytes(0x10FF20, 32)), kEof}},
+                      WriteCase{"TopOfAddressSpace",
+                                {{0xFFFFFFF0, 16}},
+                                {":02000004FFFFFC", rec(0, 0xFFF0, addressBytes(0xFFFFFFF0, 16)), kEof}}),
     [](const auto &p) { return std::string(p.param.name); });
 
 TEST_F(HexFile, RandomImagesRoundTrip) {
@@ -313,7 +377,9 @@ TEST_F(HexFile, FailedWritesSayWhyAndKeepTheModifyCount) {
     EXPECT_EQ(MEMAREA_WriteHexFile(nullptr, path("x.hex").c_str(), err, 10), -1);
 
     Progress progress;
-    EXPECT_EQ(MEMAREA_WriteHexFileEx(h_, path("ok.hex").c_str(), err, sizeof err, &Progress::callback, &progress), 0);
+    EXPECT_EQ(
+        MEMAREA_WriteHexFileEx(h_, path("ok.hex").c_str(), err, sizeof err, &Progress::callback, &progress),
+        0);
     ASSERT_EQ(progress.calls.size(), 2u);
     EXPECT_EQ(progress.calls[1].Addr, 8u);
     EXPECT_EQ(progress.calls[1].NumBlocks, 2u);

@@ -90,7 +90,9 @@ struct AddCase {
     std::vector<Range> expected;
 };
 
-void PrintTo(const AddCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const AddCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class MemAreaAdd : public MemArea, public ::testing::WithParamInterface<AddCase> {};
 
@@ -113,12 +115,22 @@ INSTANTIATE_TEST_SUITE_P(
         AddCase{"FillsGapAndMeltsThree", {{0x00, 16}, {0x20, 16}, {0x10, 16}}, {0, 0, 0}, {{0x00, 0x30}}},
         AddCase{"OverlapAtEnd", {{0x100, 16}, {0x108, 16}}, {0, -1}, {{0x100, 16}}},
         AddCase{"OverlapAtStart", {{0x100, 16}, {0x0F8, 16}}, {0, -1}, {{0x100, 16}}},
-        AddCase{"TouchesFirstOverlapsSecond", {{0x00, 16}, {0x14, 12}, {0x10, 8}}, {0, 0, -1}, {{0x00, 16}, {0x14, 12}}},
-        AddCase{"DescendingInsertsKeepOrder", {{0x300, 4}, {0x100, 4}, {0x200, 4}, {0x000, 4}}, {0, 0, 0, 0},
+        AddCase{"TouchesFirstOverlapsSecond",
+                {{0x00, 16}, {0x14, 12}, {0x10, 8}},
+                {0, 0, -1},
+                {{0x00, 16}, {0x14, 12}}},
+        AddCase{"DescendingInsertsKeepOrder",
+                {{0x300, 4}, {0x100, 4}, {0x200, 4}, {0x000, 4}},
+                {0, 0, 0, 0},
                 {{0x000, 4}, {0x100, 4}, {0x200, 4}, {0x300, 4}}},
-        AddCase{"PrependToMiddleRange", {{0x000, 4}, {0x200, 4}, {0x1F0, 16}}, {0, 0, 0}, {{0x000, 4}, {0x1F0, 20}}},
+        AddCase{"PrependToMiddleRange",
+                {{0x000, 4}, {0x200, 4}, {0x1F0, 16}},
+                {0, 0, 0},
+                {{0x000, 4}, {0x1F0, 20}}},
         AddCase{"TopOfAddressSpace", {{0xFFFFFFF0, 16}, {0xFFFFFFE0, 16}}, {0, 0}, {{0xFFFFFFE0, 32}}},
-        AddCase{"WrapPastTopRefused", {{0xFFFFFFF0, 17}, {0xFFFFFFFF, 1}}, {MEMAREA_ADD_OUT_OF_RANGE, 0},
+        AddCase{"WrapPastTopRefused",
+                {{0xFFFFFFF0, 17}, {0xFFFFFFFF, 1}},
+                {MEMAREA_ADD_OUT_OF_RANGE, 0},
                 {{0xFFFFFFFF, 1}}}),
     [](const auto &p) { return std::string(p.param.name); });
 
@@ -156,7 +168,9 @@ struct DeleteCase {
     std::vector<Range> expected;
 };
 
-void PrintTo(const DeleteCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const DeleteCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class MemAreaDelete : public MemArea, public ::testing::WithParamInterface<DeleteCase> {};
 
@@ -337,7 +351,10 @@ TEST_F(MemArea, LockIsRecursiveAndWaitsAtMostTenSeconds) {
     MEMAREA__Unlock(h_);
     MEMAREA__Unlock(h_);
 
-    std::thread t2([&] { other = MEMAREA__Lock(h_); MEMAREA__Unlock(h_); });
+    std::thread t2([&] {
+        other = MEMAREA__Lock(h_);
+        MEMAREA__Unlock(h_);
+    });
     t2.join();
     EXPECT_EQ(other.load(), 0);
     EXPECT_EQ(ranges(), (std::vector<Range>{{0x10, 4}}));
