@@ -10,6 +10,7 @@
 
 #include "plat/file.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -68,29 +69,31 @@ struct HEXFILE_CONTEXT {
     MEMAREA_OBJ *pObj;
     MEMAREA_STATUS_FUNC *pfUpdateGUI;
     void *pGUIContext;
-    std::string Fault; // empty: no fault so far
+    bool Faulted;      // a fault has been recorded
+    std::string Fault; // its text
     int FaultResult;   // result that goes with the fault
 };
 
 void _SetFault(HEXFILE_CONTEXT &c, const std::string &text, int result = -5) {
-    if (c.Fault.empty()) {
+    if (!c.Faulted) {
+        c.Faulted = true;
         c.Fault = text;
         c.FaultResult = result;
     }
 }
 
 int _ReadByte(HEXFILE_CONTEXT &c) {
-    if (!c.Fault.empty()) {
+    if (c.Faulted) {
         return 0;
     }
     const auto *p = reinterpret_cast<const unsigned char *>(c.pFileBuffer + c.Offset);
     const int hi = kHexValue.v[p[0]];
-    if (hi == kNotHex) {
+    if (hi == kNotHex) [[unlikely]] {
         _SetFault(c, kExpectedHex);
         return 0;
     }
     const int lo = kHexValue.v[p[1]];
-    if (lo == kNotHex) {
+    if (lo == kNotHex) [[unlikely]] {
         _SetFault(c, kExpectedHex);
         return 0;
     }
@@ -112,11 +115,31 @@ void _LoadHexLine(HEXFILE_CONTEXT &c) {
     const int offset = offsetHigh << 8 | _ReadByte(c);
     const int type = _ReadByte(c);
     U8 data[256];
-    for (int i = 0; i < count; ++i) {
-        data[i] = static_cast<U8>(_ReadByte(c));
+    // The data bytes are the bulk of every file: decode them with locals.
+    if (!c.Faulted) {
+        const auto *p = reinterpret_cast<const unsigned char *>(c.pFileBuffer + c.Offset);
+        unsigned sum = c.ChkSumLine;
+        int i = 0;
+        for (; i < count; ++i, p += 2) {
+            const unsigned hi = kHexValue.v[p[0]];
+            if (hi == kNotHex) [[unlikely]] {
+                break;
+            }
+            const unsigned lo = kHexValue.v[p[1]];
+            if (lo == kNotHex) [[unlikely]] {
+                break;
+            }
+            data[i] = static_cast<U8>(hi << 4 | lo);
+            sum += data[i];
+        }
+        c.Offset += 2 * i;
+        c.ChkSumLine = static_cast<U8>(sum);
+        if (i < count) {
+            _SetFault(c, kExpectedHex);
+        }
     }
     const int found = _ReadByte(c);
-    if (!c.Fault.empty()) {
+    if (c.Faulted) {
         return;
     }
     if (c.ChkSumLine != 0) {
@@ -178,7 +201,7 @@ void _LoadHexLine(HEXFILE_CONTEXT &c) {
 }
 
 void _ParseNewLine(HEXFILE_CONTEXT &c) {
-    if (!c.Fault.empty()) {
+    if (c.Faulted) {
         return;
     }
     const char ch = c.pFileBuffer[c.Offset];
@@ -219,7 +242,7 @@ int _ReadHexFileFromObj(MEMAREA_OBJ *pObj, const char *sFilename, char *sError, 
         int used = 0; // valid text bytes in the buffer
         bool atEnd = false;
         bool firstFill = true;
-        while (c.Fault.empty()) {
+        while (!c.Faulted) {
             if (used - c.Offset < kRefillThreshold && !atEnd) {
                 const int rest = used - c.Offset;
                 std::memmove(c.pFileBuffer, c.pFileBuffer + c.Offset, static_cast<size_t>(rest));
@@ -248,7 +271,7 @@ int _ReadHexFileFromObj(MEMAREA_OBJ *pObj, const char *sFilename, char *sError, 
     }
     std::free(c.pFileBuffer);
     file.close();
-    if (!c.Fault.empty()) {
+    if (c.Faulted) {
         result = c.FaultResult;
         MEMAREA__SetError(sError, ErrorLen,
                           MEMAREA__Format("Error in line %d: %s", c.Line + 1, c.Fault.c_str()).c_str());
@@ -260,6 +283,23 @@ int _ReadHexFileFromObj(MEMAREA_OBJ *pObj, const char *sFilename, char *sError, 
  * Writer
  */
 
+// Both upper-case digits of every byte value, so a byte is one 2-byte copy.
+struct HexPairTable {
+    char v[256][2];
+    constexpr HexPairTable() : v() {
+        for (int b = 0; b < 256; ++b) {
+            v[b][0] = kHexDigits[b >> 4];
+            v[b][1] = kHexDigits[b & 0xF];
+        }
+    }
+};
+constexpr HexPairTable kHexPair;
+
+inline char *_PutHex(char *p, U8 b) {
+    std::memcpy(p, kHexPair.v[b], 2);
+    return p + 2;
+}
+
 class HexWriter {
 public:
     explicit HexWriter(OUTFILE_HANDLE h) : h_(h) {}
@@ -268,20 +308,16 @@ public:
         char line[1 + 2 * (4 + 255 + 1) + 2];
         char *p = line;
         *p++ = ':';
-        U8 sum = 0;
-        auto put = [&](U8 b) {
-            *p++ = kHexDigits[b >> 4];
-            *p++ = kHexDigits[b & 0xF];
-            sum = static_cast<U8>(sum + b);
-        };
-        put(static_cast<U8>(count));
-        put(static_cast<U8>(offset >> 8));
-        put(static_cast<U8>(offset & 0xFF));
-        put(type);
+        unsigned sum = static_cast<unsigned>(count) + (offset >> 8) + (offset & 0xFFU) + type;
+        p = _PutHex(p, static_cast<U8>(count));
+        p = _PutHex(p, static_cast<U8>(offset >> 8));
+        p = _PutHex(p, static_cast<U8>(offset & 0xFF));
+        p = _PutHex(p, type);
         for (int i = 0; i < count; ++i) {
-            put(pData[i]);
+            sum += pData[i];
+            p = _PutHex(p, pData[i]);
         }
-        put(static_cast<U8>(0x100 - sum));
+        p = _PutHex(p, static_cast<U8>(0x100U - (sum & 0xFFU)));
         *p++ = '\r';
         *p++ = '\n';
         OUTFILE_Write(h_, line, static_cast<U32>(p - line));
@@ -299,42 +335,53 @@ private:
 void _WriteHexFileFromObj(MEMAREA_OBJ *pObj, OUTFILE_HANDLE hFile, MEMAREA_STATUS_FUNC *pfUpdateGUI,
                           void *pGUIContext) {
     HexWriter w(hFile);
-    U8 buffer[HEX_MAX_BYTES_PER_LINE];
+    // Records hold at most 32 bytes of one contiguous run. Taking a whole
+    // run (up to the buffer) at once and cutting it into records gives the
+    // same records as asking the image for each one.
+    static constexpr int kRunBuffer = 0x4000;
+    auto *run = static_cast<U8 *>(MEMAREA__Malloc(kRunBuffer));
+    U8 small[HEX_MAX_BYTES_PER_LINE];
+    U8 *buffer = run != nullptr ? run : small;
+    const int bufferSize = run != nullptr ? kRunBuffer : HEX_MAX_BYTES_PER_LINE;
     U64 progAdr = 0;
     U64 segStart = 0;
     U32 segmentPart = 0; // the type 02 base a reader holds at this point
     while (progAdr < kAddressSpace) {
         U32 adr = static_cast<U32>(progAdr);
-        const int numBytes =
-            MEMAREA__GetDataBlock(pObj, adr, 0xFFFFFFFF, 0, buffer, &adr, HEX_MAX_BYTES_PER_LINE, 0, 0);
-        if (numBytes == 0) {
+        const int runBytes = MEMAREA__GetDataBlock(pObj, adr, 0xFFFFFFFF, 0, buffer, &adr, bufferSize, 0, 0);
+        if (runBytes == 0) {
             break;
         }
         progAdr = adr;
-        if (pfUpdateGUI != nullptr) {
-            const MEMAREA_STATUS_INFO info{adr, pObj->NumBlocks};
-            pfUpdateGUI(pGUIContext, &info);
-        }
-        if (progAdr > segStart + 0xFF00) {
-            if (progAdr > 0xFFFFF) {
-                segStart = progAdr & 0xFFFF0000ULL;
-                // Readers add a segment base to a linear one: clear it first,
-                // or the data would land above where it belongs.
-                if (segmentPart != 0) {
-                    w.addressRecord(0x02, 0);
-                    segmentPart = 0;
-                }
-                w.addressRecord(0x04, static_cast<U32>(segStart >> 16));
-            } else {
-                segStart = progAdr & ~0xFULL;
-                segmentPart = static_cast<U32>(segStart >> 4);
-                w.addressRecord(0x02, segmentPart);
+        for (int done = 0; done < runBytes;) {
+            const int numBytes = std::min(runBytes - done, HEX_MAX_BYTES_PER_LINE);
+            if (pfUpdateGUI != nullptr) {
+                const MEMAREA_STATUS_INFO info{static_cast<U32>(progAdr), pObj->NumBlocks};
+                pfUpdateGUI(pGUIContext, &info);
             }
+            if (progAdr > segStart + 0xFF00) {
+                if (progAdr > 0xFFFFF) {
+                    segStart = progAdr & 0xFFFF0000ULL;
+                    // Readers add a segment base to a linear one: clear it
+                    // first, or the data would land above where it belongs.
+                    if (segmentPart != 0) {
+                        w.addressRecord(0x02, 0);
+                        segmentPart = 0;
+                    }
+                    w.addressRecord(0x04, static_cast<U32>(segStart >> 16));
+                } else {
+                    segStart = progAdr & ~0xFULL;
+                    segmentPart = static_cast<U32>(segStart >> 4);
+                    w.addressRecord(0x02, segmentPart);
+                }
+            }
+            w.record(0x00, static_cast<U16>(progAdr - segStart), buffer + done, numBytes);
+            progAdr += static_cast<U64>(numBytes);
+            done += numBytes;
         }
-        w.record(0x00, static_cast<U16>(progAdr - segStart), buffer, numBytes);
-        progAdr += static_cast<U64>(numBytes);
     }
     w.record(0x01, 0, nullptr, 0);
+    std::free(run);
 }
 
 } // namespace

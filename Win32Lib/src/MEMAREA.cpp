@@ -230,6 +230,28 @@ bool _Overlaps(const MEMAREA_OBJ *pObj, U32 Adr, U32 Len) {
     return false;
 }
 
+// Empty ranges strictly inside [Adr, Adr + Len) hold no byte but would
+// leave the list out of order once the new range covers them: drop them.
+void _DropEmptyInside(MEMAREA_OBJ *pObj, U32 Adr, U32 Len) {
+    const U64 end = static_cast<U64>(Adr) + Len;
+    MEMAREA_DATA *prev = nullptr;
+    MEMAREA_DATA *r = pObj->pFirstDataObj;
+    while (r != nullptr && r->Adr < end) {
+        MEMAREA_DATA *next = r->pNext;
+        if (r->Len == 0 && r->Adr > Adr) {
+            if (prev != nullptr) {
+                prev->pNext = next;
+            } else {
+                pObj->pFirstDataObj = next;
+            }
+            _FreeDataObj(pObj, r);
+        } else {
+            prev = r;
+        }
+        r = next;
+    }
+}
+
 bool _InsideRange(const MEMAREA_OBJ *pObj, U32 Adr) {
     for (const MEMAREA_DATA *r = pObj->pFirstDataObj; r != nullptr && r->Adr < Adr; r = r->pNext) {
         if (_End(r) > Adr) {
@@ -381,6 +403,9 @@ int MEMAREA__Add(MEMAREA_OBJ *pObj, U32 Adr, U32 Len, const void *pData, int Fil
     // Nothing to store at an address that is already held.
     if (Len == 0 && _InsideRange(pObj, Adr)) {
         return 0;
+    }
+    if (Len > 1) {
+        _DropEmptyInside(pObj, Adr, Len);
     }
     const U64 newEnd = static_cast<U64>(Adr) + Len;
     MEMAREA_DATA *prev = nullptr;

@@ -147,6 +147,15 @@ TEST_F(MemArea, ZeroLengthRangeAndLastAddress) {
     expectPatternIntact();
 }
 
+TEST_F(MemArea, RangeCoveringAnEmptyRangeKeepsTheListInOrder) {
+    ASSERT_EQ(MEMAREA_Add(h_, 0x5F3, 0, nullptr), 0);
+    ASSERT_EQ(add(0x519, 242), 0); // covers 0x5F3
+    EXPECT_EQ(ranges(), (std::vector<Range>{{0x519, 242}}));
+    // and overlaps are still seen afterwards
+    EXPECT_EQ(add(0x520, 16), -1);
+    expectPatternIntact();
+}
+
 TEST_F(MemArea, BufferGrowsByTheExpansionRule) {
     ASSERT_EQ(add(0x1000, 128), 0);
     EXPECT_EQ(h_->pFirstDataObj->AllocLen, 128u);
