@@ -25,7 +25,9 @@ namespace {
 // A probe that answers every request at once with `answerSize` bytes.
 class EchoProbe final : public plat::DeviceProvider {
 public:
-    explicit EchoProbe(std::uint32_t answerSize) : answerSize_(answerSize) { plat::registerDeviceProvider(this); }
+    explicit EchoProbe(std::uint32_t answerSize) : answerSize_(answerSize) {
+        plat::registerDeviceProvider(this);
+    }
     ~EchoProbe() override { plat::unregisterDeviceProvider(this); }
     EchoProbe(const EchoProbe &) = delete;
     EchoProbe &operator=(const EchoProbe &) = delete;

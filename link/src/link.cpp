@@ -13,11 +13,15 @@ int TransportKind = LINK_KIND_USB;
 U8 Connected = 0;
 int UsbPort = 0;
 
-bool usbSelected() { return TransportKind == LINK_KIND_USB; }
+bool usbSelected() {
+    return TransportKind == LINK_KIND_USB;
+}
 
 } // namespace
 
-U8 LINK_HasCommError() { return usbSelected() ? USB_HasCommError() : IP_HasCommError(); }
+U8 LINK_HasCommError() {
+    return usbSelected() ? USB_HasCommError() : IP_HasCommError();
+}
 
 void LINK_ClearCommError() {
     if (usbSelected()) {
@@ -104,9 +108,15 @@ U8 LINK_SelectTCPIP(const char *sHost, int Port) {
 // their counts, so no input is ever held over between exchanges.
 void LINK_FlushInput() {}
 
-int LINK_GetTransportKind() { return TransportKind; }
-int LINK_GetUsbPort() { return UsbPort; }
-U8 LINK_IsConnected() { return Connected; }
+int LINK_GetTransportKind() {
+    return TransportKind;
+}
+int LINK_GetUsbPort() {
+    return UsbPort;
+}
+U8 LINK_IsConnected() {
+    return Connected;
+}
 
 bool LINK_ParseServerAddress(const char *sText, char *pHost, int HostSize, int *pPort) {
     if (sText == nullptr || pHost == nullptr || pPort == nullptr || HostSize <= 0) {

@@ -164,7 +164,8 @@ int USB_Read(U8 *p, int n) {
             total += received;
             continue;
         }
-        USB_ReportError("USB communication timed out: Requested %d bytes, received %d bytes !", chunk, received);
+        USB_ReportError("USB communication timed out: Requested %d bytes, received %d bytes !", chunk,
+                        received);
         total += received;
         break;
     }
@@ -179,7 +180,8 @@ int USB_WriteRead(const U8 *pOut, int NumOut, U8 *pIn, int NumIn) {
     }
     ctx->OverlappedOut.reset();
     ctx->OverlappedIn.reset();
-    const bool writing = NumOut > 0 && ctx->hPipeOut->startWrite(pOut, static_cast<U32>(NumOut), ctx->OverlappedOut);
+    const bool writing =
+        NumOut > 0 && ctx->hPipeOut->startWrite(pOut, static_cast<U32>(NumOut), ctx->OverlappedOut);
     const bool reading = ctx->hPipeIn->startRead(pIn, static_cast<U32>(NumIn), ctx->OverlappedIn);
     // The read waits already while the request goes out: one budget for the
     // answer, then another for the write's completion.
@@ -191,14 +193,23 @@ int USB_WriteRead(const U8 *pOut, int NumOut, U8 *pIn, int NumIn) {
     }
     const int received = reading ? static_cast<int>(ctx->OverlappedIn.transferred()) : 0;
     if (received != NumIn) {
-        USB_ReportError("USB communication timed out: Writing %d bytes, requesting %d bytes, received %d bytes !",
-                        NumOut, NumIn, received);
+        USB_ReportError(
+            "USB communication timed out: Writing %d bytes, requesting %d bytes, received %d bytes !", NumOut,
+            NumIn, received);
     }
     USB_Close();
     return received;
 }
 
-void USB_SetPort(int Port) { UsbPort = Port; }
-U8 USB_HasCommError() { return CommError; }
-void USB_ClearCommError() { CommError = 0; }
-void USB_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink_) { pfErrorSink = pfErrorSink_; }
+void USB_SetPort(int Port) {
+    UsbPort = Port;
+}
+U8 USB_HasCommError() {
+    return CommError;
+}
+void USB_ClearCommError() {
+    CommError = 0;
+}
+void USB_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink_) {
+    pfErrorSink = pfErrorSink_;
+}

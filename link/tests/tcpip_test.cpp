@@ -195,10 +195,11 @@ TEST(ServerAddress, ParsedFromHostColonPort) {
         const char *host;
         int port;
     };
-    for (const Case &c : {Case{"127.0.0.1:5555", true, "127.0.0.1", 5555}, Case{"probe-host:1", true, "probe-host", 1},
-                          Case{"h:65535", true, "h", 65535}, Case{"h:65536", false, "", 0}, Case{"h:0", false, "", 0},
-                          Case{":80", false, "", 0}, Case{"h:", false, "", 0}, Case{"h:8a", false, "", 0},
-                          Case{"h", false, "", 0}, Case{"h:99999999999", false, "", 0}, Case{nullptr, false, "", 0}}) {
+    for (const Case &c :
+         {Case{"127.0.0.1:5555", true, "127.0.0.1", 5555}, Case{"probe-host:1", true, "probe-host", 1},
+          Case{"h:65535", true, "h", 65535}, Case{"h:65536", false, "", 0}, Case{"h:0", false, "", 0},
+          Case{":80", false, "", 0}, Case{"h:", false, "", 0}, Case{"h:8a", false, "", 0},
+          Case{"h", false, "", 0}, Case{"h:99999999999", false, "", 0}, Case{nullptr, false, "", 0}}) {
         SCOPED_TRACE(c.text != nullptr ? c.text : "(null)");
         char host[512] = {};
         int port = 0;
