@@ -4,6 +4,7 @@
 #include "tcpip.h"
 #include "usb.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -144,4 +145,17 @@ bool LINK_ParseServerAddress(const char *sText, char *pHost, int HostSize, int *
     pHost[hostLen] = '\0';
     *pPort = static_cast<int>(port);
     return true;
+}
+
+void LINK_ReportCommError(U8 *pCommError, FERROX_OUTPUT_FUNC pfErrorSink, const char *sFormat, va_list Args) {
+    if (*pCommError != 0) {
+        return;
+    }
+    *pCommError = 1;
+    if (pfErrorSink == nullptr) {
+        return;
+    }
+    char text[1024];
+    std::vsnprintf(text, sizeof text, sFormat, Args);
+    pfErrorSink(text);
 }

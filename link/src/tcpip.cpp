@@ -2,6 +2,7 @@
 // their counts and scrambled with a running XOR.
 #include "tcpip.h"
 
+#include "link.h"
 #include "main_log.h"
 
 #include "plat/socket.h"
@@ -25,19 +26,10 @@ U8 SendBuffer[IP_MAX_PAYLOAD + 1];
 
 void reportOnce(const char *sFormat, ...) __attribute__((format(printf, 1, 2)));
 void reportOnce(const char *sFormat, ...) {
-    if (CommError != 0) {
-        return;
-    }
-    CommError = 1;
-    if (pfErrorSink == nullptr) {
-        return;
-    }
-    char text[1024];
     va_list ap;
     va_start(ap, sFormat);
-    std::vsnprintf(text, sizeof text, sFormat, ap);
+    LINK_ReportCommError(&CommError, pfErrorSink, sFormat, ap);
     va_end(ap);
-    pfErrorSink(text);
 }
 
 // The two connect failures: the server cannot be reached, or it answers

@@ -2,6 +2,8 @@
 // every transfer opens the device and both pipes and closes them again.
 #include "usb.h"
 
+#include "link.h"
+
 #include "plat/device.h"
 
 #include <cstdarg>
@@ -98,19 +100,10 @@ void USB_BuildDeviceName(int Port, char *pName, int NameSize) {
 }
 
 void USB_ReportError(const char *sFormat, ...) {
-    if (CommError != 0) {
-        return;
-    }
-    CommError = 1;
-    if (pfErrorSink == nullptr) {
-        return;
-    }
-    char text[1024];
     va_list ap;
     va_start(ap, sFormat);
-    std::vsnprintf(text, sizeof text, sFormat, ap);
+    LINK_ReportCommError(&CommError, pfErrorSink, sFormat, ap);
     va_end(ap);
-    pfErrorSink(text);
 }
 
 bool USB_Probe() {
