@@ -169,6 +169,25 @@ TEST_F(TcpTransport, NoServerListeningFailsTheConnect) {
               std::vector<std::string>{serverText("Can not connect to Quidor TCP/IP Server", port)});
 }
 
+TEST_F(TcpTransport, HostNameIsLookedUp) {
+    ScriptedServer server;
+    ASSERT_EQ(FERROX_SelectTCPIP("localhost", server.port()), 0);
+    EXPECT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    EXPECT_EQ(server.connections(), 1);
+}
+
+TEST_F(TcpTransport, HostThatDoesNotResolveIsNotConnectedTo) {
+    // 0.0.0.0 would reach a server on this machine; an address that cannot
+    // be had must not turn into that one.
+    ScriptedServer server;
+    ASSERT_EQ(FERROX_SelectTCPIP("1host", server.port()), 0); // a digit first: no name lookup
+    EXPECT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 1);
+    EXPECT_EQ(captured().errors,
+              std::vector<std::string>{"Can not connect to Quidor TCP/IP Server (0.0.0.0, port " +
+                                       std::to_string(server.port()) + ")"});
+    EXPECT_EQ(server.connections(), 0);
+}
+
 TEST_F(TcpTransport, SelectionValidatesAndReconnects) {
     struct Bad {
         const char *host;
