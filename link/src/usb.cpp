@@ -167,6 +167,9 @@ int USB_Read(U8 *p, int n) {
 }
 
 int USB_WriteRead(const U8 *pOut, int NumOut, U8 *pIn, int NumIn) {
+    if (NumOut < 0 || NumIn <= 0) {
+        return 0; // no exchange to make
+    }
     USB_CONTEXT *ctx = openForTransfer();
     if (ctx == nullptr) {
         return 0;
