@@ -1,0 +1,151 @@
+// The API frame: not-open values, the lock's depth and its errors, the
+// release at thread end, the version number.
+#include "api.h"
+#include "capture.h"
+#include "main_log.h"
+#include "scripted_probe.h"
+
+#include "plat/clock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <thread>
+
+using ferrox_test::captured;
+
+namespace {
+
+TEST(Frame, ExportsWithoutProbeReturnTheirNotOpenValues) {
+    ferrox_test::CaptureMessageBoxes boxes;
+    EXPECT_EQ(FERROX_HasError(), -1);
+    EXPECT_EQ(FERROX_IsOpen(), 0);
+    EXPECT_EQ(FERROX_CPU_IsHalted(), 0);
+    EXPECT_EQ(FERROX_CPU_IsHaltedEx(0), 0);
+    EXPECT_EQ(FERROX_CPU_IsProtected(), 0);
+    EXPECT_EQ(FERROX_CPU_Step(), 1);
+    EXPECT_EQ(FERROX_CPU_Unprotect("00"), 4);
+    U8 sign[3] = {1, 2, 3};
+    EXPECT_EQ(FERROX_CPU_CalcSign(0, 16, sign), -2);
+    EXPECT_EQ(FERROX_CPU_Go(), -1);
+    EXPECT_EQ(FERROX_CPU_GetReg(1), 0xFFFFFFFFu);
+    EXPECT_EQ(FERROX_EMU_GetCaps(), 0u);
+    EXPECT_EQ(FERROX_EMU_ControlUserBuffer(EMU_CMD_BUFFER_START, 0), 0);
+    FERROX_HW_STATUS status;
+    std::memset(&status, 0xEE, sizeof status);
+    EXPECT_EQ(FERROX_EMU_GetHWStatus(&status), -1);
+    EXPECT_EQ(status.VTarget, 0);
+    EXPECT_EQ(status.TargetPowerOn, 0);
+    char text[16] = "stale";
+    FERROX_EMU_GetFirmwareString(text, sizeof text);
+    EXPECT_EQ(text[0], '\0');
+    char response[16] = "stale";
+    EXPECT_EQ(FERROX_EMU_ExecCommand("Version", response, sizeof response), 0);
+    EXPECT_EQ(response[0], '\0');
+    // Every automatic open failed on its own and said so (no output
+    // function was ever given, so in a message box).
+    EXPECT_EQ(captured().messageBoxes.size(), 13u);
+    EXPECT_EQ(captured().messageBoxes.front(), "Quidor Error|Can not connect to Quidor via USB.");
+    EXPECT_EQ(API_GetLockDepth(), 0);
+}
+
+TEST(Frame, LockOnlyExportsBeforeOpenNeitherOpenNorComplain) {
+    ferrox_test::CaptureMessageBoxes boxes;
+    const std::string path = ferrox_test::tempLogPath("lockonly");
+    FERROX_SetLogFile(path.c_str());
+    EXPECT_EQ(FERROX_CPU_Abort(), -1);
+    EXPECT_EQ(FERROX_CPU_EnterMonitor(), -1);
+    EXPECT_EQ(FERROX_CPU_Erase(), -1);
+    EXPECT_EQ(FERROX_CPU_PowerOnReset(), -1);
+    FERROX_SetLogFile(nullptr);
+    EXPECT_TRUE(captured().messageBoxes.empty());
+    EXPECT_EQ(ferrox_test::readFile(path).find("API Error"), std::string::npos);
+}
+
+TEST(Frame, FourthLevelOfNestingIsALockCountError) {
+    plat::ScopedVirtualClock clock(0);
+    ferrox_test::CaptureMessageBoxes boxes;
+    const std::string path = ferrox_test::tempLogPath("depth");
+    FERROX_SetLogFile(path.c_str());
+    API_Lock("FERROX_A");
+    API_Lock("FERROX_B");
+    API_Lock("FERROX_C");
+    EXPECT_EQ(FERROX_IsOpen(), 0); // the call still goes on
+    API_Unlock();
+    API_Unlock();
+    API_Unlock();
+    EXPECT_EQ(captured().messageBoxes,
+              std::vector<std::string>{
+                  "Quidor Error|Lock count error (increment)\nFERROX_A\nFERROX_B\nFERROX_C\nFERROX_IsOpen"});
+    FERROX_SetLogFile(nullptr);
+    const std::string log = ferrox_test::readFile(path);
+    EXPECT_NE(log.find("\r\n\n  ***** Lock count error (increment)\n        FERROX_A\n        FERROX_B\n     "
+                       "   FERROX_C\n"
+                       "        FERROX_IsOpenFERROX_IsOpen()  returns 0x00 (0000ms)\r\n"),
+              std::string::npos)
+        << log;
+
+    API_Unlock(); // one more than taken
+    EXPECT_EQ(captured().messageBoxes.back(), "Quidor Error|Lock count error (decrement)");
+}
+
+TEST(Frame, ThreadEndingInsideACallReleasesTheLock) {
+    const std::string path = ferrox_test::tempLogPath("threadend");
+    FERROX_SetLogFile(path.c_str());
+    std::thread([] {
+        API_Lock("FERROX_Open");
+        API_Lock("FERROX_ClrError");
+    }).join();
+    EXPECT_EQ(API_GetLockDepth(), 0);
+    // Another thread gets the lock at once.
+    std::thread([] {
+        API_Lock("FERROX_IsOpen");
+        API_Unlock();
+    }).join();
+    FERROX_SetLogFile(nullptr);
+    const std::string log = ferrox_test::readFile(path);
+    const std::string line = "\n  ********* Quidor owning thread terminated ********";
+    const auto first = log.find(line);
+    ASSERT_NE(first, std::string::npos) << log;
+    const auto second = log.find(line, first + 1);
+    ASSERT_NE(second, std::string::npos) << log;
+    EXPECT_EQ(log.find(line, second + 1), std::string::npos) << log;
+}
+
+TEST(Frame, VersionNumberFromTheProductVersion) {
+    struct Case {
+        const char *text;
+        int number;
+    };
+    for (const Case &c : {Case{"1.92", 1092}, Case{"1.9", 1009}, Case{"2.05.3", 2005}, Case{"10.5", 10005},
+                          Case{"12.34", 12034}, Case{"123.4567", 127567}, Case{"100", 100000}, Case{"1.", 0},
+                          Case{"", 0}, Case{nullptr, 0}}) {
+        SCOPED_TRACE(c.text != nullptr ? c.text : "(null)");
+        EXPECT_EQ(API_ParseVersion(c.text), c.number);
+    }
+    EXPECT_EQ(FERROX_GetDLLVersion(), 1092);
+}
+
+TEST(Frame, CompileDateInTheShapeOfTheBuildDate) {
+    const std::string date = FERROX_GetCompileDateTime();
+    EXPECT_TRUE(
+        std::regex_match(date, std::regex("[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
+        << date;
+}
+
+TEST(Frame, CallTextsNameRegistersAndUnknownOnes) {
+    ferrox_test::ScriptedProbe probe;
+    const std::string path = ferrox_test::tempLogPath("regnames");
+    FERROX_SetLogFile(path.c_str());
+    FERROX_CPU_GetReg(10);
+    FERROX_CPU_SetReg(9, 0x1234);
+    FERROX_SetLogFile(nullptr);
+    const std::string log = ferrox_test::readFile(path);
+    EXPECT_NE(log.find("FERROX_CPU_GetReg(\?\?\?)"), std::string::npos) << log;
+    EXPECT_NE(log.find("FERROX_CPU_SetReg(R7 / SP , 0x00001234)"), std::string::npos) << log;
+    EXPECT_NE(log.find("API Error: API FERROX_CPU_GetReg function called before FERROX_Open()"),
+              std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,141 @@
+#include "plat/named_mutex.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <new>
+#include <pthread.h>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace plat {
+
+// Lives in a shared memory object; the creator initialises it and then
+// publishes `ready`, the others wait for that before touching the mutex.
+struct NamedMutex::Shared {
+    std::atomic<std::uint32_t> ready;
+    pthread_mutex_t mutex;
+};
+
+namespace {
+
+constexpr std::uint32_t kReady = 0x52454459; // "REDY"
+
+bool initMutex(pthread_mutex_t *m) {
+    pthread_mutexattr_t attr;
+    if (pthread_mutexattr_init(&attr) != 0) {
+        return false;
+    }
+    bool ok = pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
+              pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE) == 0 &&
+              pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
+              pthread_mutex_init(m, &attr) == 0;
+    pthread_mutexattr_destroy(&attr);
+    return ok;
+}
+
+void napBriefly() {
+    timespec ts{0, 1000000}; // 1 ms, real time: another process is initialising
+    nanosleep(&ts, nullptr);
+}
+
+} // namespace
+
+bool NamedMutex::open(const char *name) {
+    close();
+    if (name == nullptr || name[0] == '\0') {
+        return false;
+    }
+    const std::string shmName = std::string("/") + name;
+    bool creator = true;
+    int fd = ::shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        creator = false;
+        fd = ::shm_open(shmName.c_str(), O_RDWR | O_CLOEXEC, 0666);
+    }
+    if (fd < 0) {
+        return false;
+    }
+    if (creator) {
+        // Other users may run under another umask; let them all in.
+        (void)::fchmod(fd, 0666);
+        if (::ftruncate(fd, sizeof(Shared)) != 0) {
+            ::close(fd);
+            ::shm_unlink(shmName.c_str());
+            return false;
+        }
+    } else {
+        // The creator may not have sized the object yet.
+        struct stat st {};
+        for (int i = 0; i < 2000 && ::fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(sizeof(Shared));
+             ++i) {
+            napBriefly();
+        }
+        if (st.st_size < static_cast<off_t>(sizeof(Shared)) && ::ftruncate(fd, sizeof(Shared)) != 0) {
+            ::close(fd);
+            return false;
+        }
+    }
+    void *p = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::close(fd);
+    if (p == MAP_FAILED) {
+        return false;
+    }
+    auto *s = static_cast<Shared *>(p);
+    if (creator) {
+        if (!initMutex(&s->mutex)) {
+            ::munmap(p, sizeof(Shared));
+            return false;
+        }
+        s->ready.store(kReady, std::memory_order_release);
+    } else {
+        // A creator that died before publishing would leave it unusable for
+        // good; after two seconds take over the initialisation ourselves.
+        int waited = 0;
+        while (s->ready.load(std::memory_order_acquire) != kReady && waited < 2000) {
+            napBriefly();
+            ++waited;
+        }
+        if (s->ready.load(std::memory_order_acquire) != kReady) {
+            if (!initMutex(&s->mutex)) {
+                ::munmap(p, sizeof(Shared));
+                return false;
+            }
+            s->ready.store(kReady, std::memory_order_release);
+        }
+    }
+    shared_ = s;
+    return true;
+}
+
+void NamedMutex::close() {
+    if (shared_ != nullptr) {
+        // The object stays for the other processes, like a named kernel
+        // object that others still hold.
+        ::munmap(shared_, sizeof(Shared));
+        shared_ = nullptr;
+    }
+}
+
+void NamedMutex::lock() {
+    if (shared_ == nullptr) {
+        return;
+    }
+    int rc = pthread_mutex_lock(&shared_->mutex);
+    if (rc == EOWNERDEAD) {
+        // The previous owner died holding it: an abandoned mutex, now ours.
+        pthread_mutex_consistent(&shared_->mutex);
+    }
+}
+
+bool NamedMutex::unlock() {
+    if (shared_ == nullptr) {
+        return false;
+    }
+    return pthread_mutex_unlock(&shared_->mutex) == 0;
+}
+
+} // namespace plat
