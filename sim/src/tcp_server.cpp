@@ -44,8 +44,12 @@ FrameSession::FrameSession(Probe &probe, std::function<void(std::uint32_t)> wait
 
 std::vector<std::uint8_t> FrameSession::greeting(std::uint8_t status, const std::string &identification) {
     const std::size_t len = std::min<std::size_t>(identification.size(), 255);
-    std::vector<std::uint8_t> g{status, 0, 0, static_cast<std::uint8_t>(len)};
-    g.insert(g.end(), identification.begin(), identification.begin() + static_cast<std::ptrdiff_t>(len));
+    std::vector<std::uint8_t> g(4 + len, 0);
+    g[0] = status;
+    g[3] = static_cast<std::uint8_t>(len);
+    for (std::size_t i = 0; i < len; ++i) {
+        g[4 + i] = static_cast<std::uint8_t>(identification[i]);
+    }
     return g;
 }
 
