@@ -233,7 +233,8 @@ std::uint8_t Target::data(std::uint16_t word) {
         return kProbeOk;
     }
     if (!commandPending_) {
-        if (ioTest_ && word == TAMSA_IO_TEST_EXIT_CODE) {
+        // The exit code is acknowledged in and out of the I/O test mode.
+        if (word == TAMSA_IO_TEST_EXIT_CODE) {
             ioTest_ = false;
             fifo_.clear();
             fifoRead_ = 0;

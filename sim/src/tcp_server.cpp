@@ -39,7 +39,7 @@ bool sendAll(int fd, const std::uint8_t *data, std::size_t size) {
 
 } // namespace
 
-FrameSession::FrameSession(Probe &probe, std::function<void(std::uint32_t)> wait)
+FrameSession::FrameSession(Probe &probe, std::function<bool(std::uint32_t)> wait)
     : probe_(probe), wait_(std::move(wait)) {}
 
 std::vector<std::uint8_t> FrameSession::greeting(std::uint8_t status, const std::string &identification) {
@@ -119,8 +119,7 @@ bool FrameSession::processOne(std::vector<std::uint8_t> &out) {
 // their way (late); a short count tells the client that the probe sent less.
 void FrameSession::answerRead(std::size_t wanted, std::vector<std::uint8_t> &out) {
     std::uint32_t due = 0;
-    while (probe_.available() < wanted && probe_.latePending(due)) {
-        wait_(due);
+    while (probe_.available() < wanted && probe_.latePending(due) && wait_(due)) {
     }
     scratch_.resize(wanted);
     const std::size_t got = probe_.read(scratch_.data(), wanted);
@@ -227,6 +226,7 @@ void TcpServer::serveClient(int fd) {
         mutex_.unlock();
         plat::sleepMs(std::min<std::uint32_t>(static_cast<std::uint32_t>(due - now), 50));
         mutex_.lock();
+        return !stop_.load();
     });
     std::vector<std::uint8_t> buffer(65536 + 8);
     std::vector<std::uint8_t> out;

@@ -315,6 +315,11 @@ TEST_F(TargetRequest, IoTestAbortAndStaleAnswers) {
     EXPECT_TRUE(h.tgt().ioTestMode());
     EXPECT_EQ(h.target(Request().data({TAMSA_IO_TEST_EXIT_CODE}).answer(1)).words, W{0});
     EXPECT_FALSE(h.tgt().ioTestMode());
+    EXPECT_EQ(h.target(Request().data({TAMSA_IO_TEST_EXIT_CODE}).answer(1)).words, W{0}); // also when not in it
+    W wrongCode(code.begin(), code.end());
+    wrongCode[0] ^= 0x8000;
+    EXPECT_EQ(run(C_IO_TEST, wrongCode, 1).words, W{TAMSA_STATUS_CODE_PARAMETER});
+    EXPECT_FALSE(h.tgt().ioTestMode());
     // Abort answers only when it cut a command short.
     const Answer idle = run(C_ABORT, {}, 1);
     EXPECT_TRUE(idle.words.empty());
@@ -363,6 +368,12 @@ TEST(TargetPower, PowerOffStateAndSupplyLoss) {
     EXPECT_EQ(h.target(Request().command(C_GET_DEV_STAT, CMD_MODE_RX_TX).answer(1)).status, 1);
     const Answer woke = h.target(Request().entry(8).data({kEntry}).answer(2));
     EXPECT_EQ(woke.words, (W{0, TAMSA_STATUS_CODE_STOP, 0}));
+
+    // With the target interface switched off nothing reaches the target.
+    EXPECT_EQ(h.exchange({0xF3, 0x00}), Bytes{0});
+    EXPECT_EQ(h.target(Request().command(C_GET_DEV_STAT, CMD_MODE_RX_TX).answer(1)).status, 1);
+    EXPECT_EQ(h.exchange({0xF3, 0x01}), Bytes{0});
+    EXPECT_EQ(h.target(Request().command(C_GET_DEV_STAT, CMD_MODE_RX_TX).answer(1)).words, W{0xD003});
 
     // Switched off: the supply falls below 800 mV within a few 10 ms polls.
     EXPECT_EQ(h.exchange({0xF2, 0x00}), Bytes{0});

@@ -41,6 +41,7 @@ protected:
     sim::FrameSession session_{probe_, [this](std::uint32_t due) {
                                    waits_.push_back(due);
                                    clock_->advance(due - plat::tickMs());
+                                   return true;
                                }};
 };
 
@@ -86,7 +87,7 @@ TEST_F(Session, ForeignFramesAndDropsEndTheConnection) {
     EXPECT_TRUE(session_.closed());
     EXPECT_TRUE(feed(writeReadFrame({0xF0}, 4)).empty());
 
-    sim::FrameSession other(probe_, [](std::uint32_t) {});
+    sim::FrameSession other(probe_, [](std::uint32_t) { return true; });
     probe_.setAnswerFault({sim::FaultKind::Drop, -1, 0, 1, 0});
     Bytes out;
     const Bytes frame = writeReadFrame({0xF0}, 4);

@@ -19,8 +19,9 @@ namespace sim {
 class FrameSession {
 public:
     // `wait` is called while an answer the client waits for is late; it
-    // should let the platform clock pass up to the tick given.
-    FrameSession(Probe &probe, std::function<void(std::uint32_t)> wait);
+    // should let the platform clock pass towards the tick given, and return
+    // false to stop waiting (the server is shutting down).
+    FrameSession(Probe &probe, std::function<bool(std::uint32_t)> wait);
 
     // Feeds bytes from the client; appends what goes back to `out`.
     void feed(const std::uint8_t *data, std::size_t size, std::vector<std::uint8_t> &out);
@@ -34,7 +35,7 @@ private:
     void answerRead(std::size_t wanted, std::vector<std::uint8_t> &out);
 
     Probe &probe_;
-    std::function<void(std::uint32_t)> wait_;
+    std::function<bool(std::uint32_t)> wait_;
     std::vector<std::uint8_t> in_;
     std::size_t inPos_ = 0;
     std::vector<std::uint8_t> scratch_;
