@@ -16,7 +16,8 @@
 namespace {
 
 std::vector<std::uint8_t> dataRead256() {
-    const std::uint16_t words[] = {0x0100, 0x0001, C_GET_DATA, CMD_MODE_TX, 0x0000, 2, 0x0100, 256, 0x0500, 129};
+    const std::uint16_t words[] = {0x0100, 0x0001, C_GET_DATA, CMD_MODE_TX, 0x0000,
+                                   2,      0x0100, 256,        0x0500,      129};
     std::vector<std::uint8_t> r{0xCD, 10, 0};
     for (std::uint16_t w : words) {
         r.push_back(static_cast<std::uint8_t>(w & 0xFF));
@@ -29,8 +30,8 @@ constexpr std::size_t kAnswerBytes = 2 * 129 + 2;
 
 // Power-up entry: the target is then halted in its monitor.
 void enterMonitor(sim::Probe &probe) {
-    const std::uint8_t request[] = {0xCD, 10, 0,  0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x08, 0x07, 0x32, 0x00,
-                                    0x00, 0x00, 0x01, 0x00, 0x2D, 0x6B, 0x00, 0x05, 0x02, 0x00};
+    const std::uint8_t request[] = {0xCD, 10,   0,    0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x08, 0x07, 0x32,
+                                    0x00, 0x00, 0x00, 0x01, 0x00, 0x2D, 0x6B, 0x00, 0x05, 0x02, 0x00};
     probe.write(request, sizeof request);
     std::uint8_t answer[16];
     probe.read(answer, sizeof answer);
@@ -49,8 +50,8 @@ void BM_ProbeModelDataRead256(benchmark::State &state) {
         }
         benchmark::DoNotOptimize(answer);
     }
-    state.counters["requests_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                          benchmark::Counter::kIsRate);
+    state.counters["requests_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ProbeModelDataRead256);
 
@@ -71,8 +72,8 @@ void BM_UsbTransportDataRead256(benchmark::State &state) {
         }
     }
     LINK_Disconnect();
-    state.counters["requests_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                          benchmark::Counter::kIsRate);
+    state.counters["requests_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_UsbTransportDataRead256);
 
@@ -101,8 +102,8 @@ void BM_TcpLoopbackDataRead256(benchmark::State &state) {
     LINK_Disconnect();
     server.stop();
     thread.join();
-    state.counters["requests_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                          benchmark::Counter::kIsRate);
+    state.counters["requests_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_TcpLoopbackDataRead256)->UseRealTime();
 

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The first byte picks an answer fault, so late, short and dropped
     // answers meet the frames too.
     const std::uint8_t f = data[0];
-    probe.setAnswerFault({static_cast<sim::FaultKind>(f % 5), (f & 0x80) != 0 ? 0xCD : -1, (f >> 3) & 3, -1, 700});
+    probe.setAnswerFault(
+        {static_cast<sim::FaultKind>(f % 5), (f & 0x80) != 0 ? 0xCD : -1, (f >> 3) & 3, -1, 700});
     sim::FrameSession session(probe, [&](std::uint32_t due) {
         clock->advance(due - plat::tickMs());
         return true;

@@ -11,7 +11,8 @@ namespace {
 
 bool equalsNoCase(const std::string &a, const std::string &b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -39,9 +40,13 @@ private:
     Kind kind_;
 };
 
-DeviceFront::DeviceFront(Probe &probe) : probe_(probe) { plat::registerDeviceProvider(this); }
+DeviceFront::DeviceFront(Probe &probe) : probe_(probe) {
+    plat::registerDeviceProvider(this);
+}
 
-DeviceFront::~DeviceFront() { plat::unregisterDeviceProvider(this); }
+DeviceFront::~DeviceFront() {
+    plat::unregisterDeviceProvider(this);
+}
 
 std::string DeviceFront::deviceNameLocked() const {
     const unsigned address = probe_.configMemory()[0];

@@ -50,7 +50,9 @@ void put32(std::vector<std::uint8_t> &out, std::uint32_t value) {
     put16(out, value >> 16);
 }
 
-bool isDue(std::uint32_t now, std::uint32_t due) { return static_cast<std::int32_t>(now - due) >= 0; }
+bool isDue(std::uint32_t now, std::uint32_t due) {
+    return static_cast<std::int32_t>(now - due) >= 0;
+}
 
 } // namespace
 
@@ -58,7 +60,7 @@ Probe::Probe(const ProbeOptions &options)
     : options_(options), target_(options.target), targetPresent_(options.targetPresent),
       selfPowered_(options.selfPowered) {
     config_.fill(0xFF);
-    config_[0] = 0;                      // USB address 0
+    config_[0] = 0;                         // USB address 0
     config_[CONFIG_OFF_VOLTAGE_SEL] = 0xFF; // 3 V, not locked
     sysConfig_.fill(0xFF);
     for (std::size_t i = 0; i < 4; ++i) {
@@ -101,7 +103,9 @@ void Probe::setSelfPowered(bool on) {
     syncPower();
 }
 
-void Probe::setFirmwareText(const std::string &text) { firmwareText_ = text; }
+void Probe::setFirmwareText(const std::string &text) {
+    firmwareText_ = text;
+}
 
 void Probe::loadFirmwareImage(const std::vector<std::uint8_t> &image) {
     firmwareImage_ = image;
@@ -202,7 +206,8 @@ void Probe::resetStreams() {
 
 void Probe::emit(std::uint8_t command, const std::uint8_t *bytes, std::size_t size) {
     FaultKind kind = FaultKind::None;
-    if (fault_.kind != FaultKind::None && fault_.count != 0 && (fault_.command < 0 || fault_.command == command)) {
+    if (fault_.kind != FaultKind::None && fault_.count != 0 &&
+        (fault_.command < 0 || fault_.command == command)) {
         if (fault_.skip > 0) {
             --fault_.skip;
         } else {
@@ -260,8 +265,9 @@ std::uint16_t Probe::targetMillivolts() {
     if (supplyOn_) {
         return supplyMv_;
     }
-    const std::uint64_t fall = static_cast<std::uint64_t>(static_cast<std::uint32_t>(plat::tickMs() - offTick_)) *
-                               kDecayMillivoltsPerMs;
+    const std::uint64_t fall =
+        static_cast<std::uint64_t>(static_cast<std::uint32_t>(plat::tickMs() - offTick_)) *
+        kDecayMillivoltsPerMs;
     return fall >= decayFromMv_ ? 0 : static_cast<std::uint16_t>(decayFromMv_ - fall);
 }
 
@@ -440,8 +446,9 @@ bool Probe::processOne() {
         break;
     case kCmdWriteSystemConfig: {
         const std::uint32_t current = serialNumber();
-        const std::uint32_t wanted = static_cast<std::uint32_t>(p[1]) | static_cast<std::uint32_t>(p[2]) << 8 |
-                                     static_cast<std::uint32_t>(p[3]) << 16 | static_cast<std::uint32_t>(p[4]) << 24;
+        const std::uint32_t wanted =
+            static_cast<std::uint32_t>(p[1]) | static_cast<std::uint32_t>(p[2]) << 8 |
+            static_cast<std::uint32_t>(p[3]) << 16 | static_cast<std::uint32_t>(p[4]) << 24;
         if (current != 0xFFFFFFFF && wanted != current) {
             answer_.push_back(1); // the serial number is written once
         } else {
@@ -451,8 +458,8 @@ bool Probe::processOne() {
         break;
     }
     case kCmdCaps: {
-        std::uint32_t caps = FERROX_EMU_CAP_GET_HW_VERSION | FERROX_EMU_CAP_HAS_PULLDOWN | FERROX_EMU_CAP_READ_CONFIG |
-                             FERROX_EMU_CAP_WRITE_CONFIG | kCapSwitchPowerEx;
+        std::uint32_t caps = FERROX_EMU_CAP_GET_HW_VERSION | FERROX_EMU_CAP_HAS_PULLDOWN |
+                             FERROX_EMU_CAP_READ_CONFIG | FERROX_EMU_CAP_WRITE_CONFIG | kCapSwitchPowerEx;
         if (options_.extendedCaps) {
             caps |= kCapExtended;
         }
@@ -463,8 +470,9 @@ bool Probe::processOne() {
         if (!options_.extendedCaps) {
             return true; // unknown to a probe without extended capabilities
         }
-        put32(answer_, FERROX_EMU_CAP_GET_HW_VERSION | FERROX_EMU_CAP_HAS_PULLDOWN | FERROX_EMU_CAP_READ_CONFIG |
-                           FERROX_EMU_CAP_WRITE_CONFIG | kCapSwitchPowerEx | kCapExtended);
+        put32(answer_, FERROX_EMU_CAP_GET_HW_VERSION | FERROX_EMU_CAP_HAS_PULLDOWN |
+                           FERROX_EMU_CAP_READ_CONFIG | FERROX_EMU_CAP_WRITE_CONFIG | kCapSwitchPowerEx |
+                           kCapExtended);
         put32(answer_, kBufferCapacity); // word 1: buffer depth in items
         for (int i = 2; i < 8; ++i) {
             put32(answer_, 0);

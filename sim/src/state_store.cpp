@@ -154,8 +154,10 @@ bool saveState(Probe &probe, const std::string &dirText, std::string &error) {
     const Bytes config(probe.configMemory().begin(), probe.configMemory().end());
     const Bytes system(probe.systemConfig().begin(), probe.systemConfig().end());
     bool ok = writeFile(dir / "config.bin", config, error) && writeFile(dir / "system.bin", system, error) &&
-              writeFile(dir / "data.bin", t.dataMemory(), error) && writeFile(dir / "eeprom.bin", t.eeprom(), error) &&
-              writeFile(dir / "erom.bin", toBytes(t.erom()), error) && writeFile(dir / "ulp.bin", toBytes(t.ulp()), error) &&
+              writeFile(dir / "data.bin", t.dataMemory(), error) &&
+              writeFile(dir / "eeprom.bin", t.eeprom(), error) &&
+              writeFile(dir / "erom.bin", toBytes(t.erom()), error) &&
+              writeFile(dir / "ulp.bin", toBytes(t.ulp()), error) &&
               writeFile(dir / "device.bin", Bytes{t.deviceMode()}, error);
     if (ok && !probe.firmwareImage().empty()) {
         ok = writeFile(dir / "firmware.bin", probe.firmwareImage(), error);

@@ -102,7 +102,9 @@ void Target::enterPowerOffState() {
     }
 }
 
-void Target::setProtected(bool on) { mode_ = on ? 4 : options_.unprotectedMode; }
+void Target::setProtected(bool on) {
+    mode_ = on ? 4 : options_.unprotectedMode;
+}
 
 std::uint16_t Target::deviceStatus() const {
     unsigned word = DEV_STAT_VALID_MASK | mode_;
@@ -159,8 +161,9 @@ void Target::advance(std::uint64_t steps) {
     if (hit != nullptr && best <= steps) {
         regs_[0] = hit->address;
         state_ = State::Monitor;
-        haltNote_ = {static_cast<std::uint16_t>((hit->flags & kSoftwareBreakpointFlag) != 0 ? TAMSA_STATUS_CODE_SWBP_HIT
-                                                                                              : TAMSA_STATUS_CODE_HWBP_HIT),
+        haltNote_ = {static_cast<std::uint16_t>((hit->flags & kSoftwareBreakpointFlag) != 0
+                                                    ? TAMSA_STATUS_CODE_SWBP_HIT
+                                                    : TAMSA_STATUS_CODE_HWBP_HIT),
                      regs_[0]};
         haltPending_ = true;
         haltNoteRead_ = 0;
@@ -374,10 +377,11 @@ void Target::execute() {
     // Commands a protected device refuses: everything that reads or changes
     // memory, registers or execution state.
     const bool guarded = code == C_TRACE || code == C_GET_DATA || code == C_SET_DATA || code == C_GET_REGS ||
-                         code == C_SET_REGS || code == C_SET_BP || code == C_PROG_PF_WORD || code == C_PROG_PF_PAGE ||
-                         code == C_PROG_EE_BYTES || code == C_PROG_ULP_PAGE || code == C_GET_ULP_PAGES ||
-                         code == C_GET_EE_BYTES || code == C_GET_PF_WORDS || code == C_PROG_ULP_BYTES ||
-                         code == C_PROG_PF_BITS || code == C_IO_TEST || code == C_SET_BIT_FIELD || code == C_COPY_PAGE;
+                         code == C_SET_REGS || code == C_SET_BP || code == C_PROG_PF_WORD ||
+                         code == C_PROG_PF_PAGE || code == C_PROG_EE_BYTES || code == C_PROG_ULP_PAGE ||
+                         code == C_GET_ULP_PAGES || code == C_GET_EE_BYTES || code == C_GET_PF_WORDS ||
+                         code == C_PROG_ULP_BYTES || code == C_PROG_PF_BITS || code == C_IO_TEST ||
+                         code == C_SET_BIT_FIELD || code == C_COPY_PAGE;
     if (guarded && isProtected()) {
         refuse(TAMSA_STATUS_CODE_CMD_ERROR);
         params_.clear();

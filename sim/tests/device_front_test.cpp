@@ -76,7 +76,9 @@ TEST_F(DeviceFrontTest, LateAnswersArriveInVirtualTimeOrAreLost) {
     };
     for (const Case c : {Case{300, 4}, Case{6000, 0}}) {
         LINK_ClearCommError();
-        front_.withProbe([&](sim::Probe &p) { p.setAnswerFault({sim::FaultKind::Late, 0xF0, 0, 1, c.lateMs}); });
+        front_.withProbe([&](sim::Probe &p) {
+            p.setAnswerFault({sim::FaultKind::Late, 0xF0, 0, 1, c.lateMs});
+        });
         const std::uint32_t start = plat::tickMs();
         Bytes version(4);
         EXPECT_EQ(writeRead({0xF0}, version), c.received);

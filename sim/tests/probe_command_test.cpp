@@ -127,7 +127,8 @@ TEST(ProbeCommand, FirmwareStringVariants) {
         const Bytes b = h.exchange({0x01});
         ASSERT_EQ(b.size(), 2 + c.length);
         EXPECT_EQ(le16(b, 0), c.length);
-        EXPECT_EQ(std::string(b.begin() + 2, b.begin() + 2 + static_cast<std::ptrdiff_t>(c.text.size())), c.text);
+        EXPECT_EQ(std::string(b.begin() + 2, b.begin() + 2 + static_cast<std::ptrdiff_t>(c.text.size())),
+                  c.text);
         EXPECT_EQ(c.text.rfind("Quidor ", 0) == 0, c.firmware != sim::ProbeOptions::Firmware::Foreign);
     }
 }

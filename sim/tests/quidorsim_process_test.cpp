@@ -207,8 +207,8 @@ TEST_F(QuidorsimProcess, AClientDoesEverythingAUserDoes) {
     eeprom[0x80] = 0xEF;
     eeprom[0x81] = 0xBE;
     const std::uint32_t eeSig = sim::imageSignature(eeprom.data(), eeprom.size());
-    EXPECT_EQ(c.run(C_CALC_SIGN, {1}, 3), (W{0, static_cast<std::uint16_t>(eeSig >> 16),
-                                             static_cast<std::uint16_t>(eeSig & 0xFFFF)}));
+    EXPECT_EQ(c.run(C_CALC_SIGN, {1}, 3),
+              (W{0, static_cast<std::uint16_t>(eeSig >> 16), static_cast<std::uint16_t>(eeSig & 0xFFFF)}));
     EXPECT_EQ(c.run(C_GET_VERSION, {}, 1), W{5});
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(c.target(Request().answer(2), 2).size(), 2u);
@@ -257,14 +257,19 @@ TEST(QuidorsimCommandLine, HelpListsEveryOptionAndBadOptionsFail) {
     const std::string text = help.readAll();
     EXPECT_EQ(help.wait(), 0);
     for (const char *option :
-         {"--listen", "--state", "--trace", "--hw-version", "--extended-caps", "--short-fw-string", "--firmware",
-          "--serial", "--buffer-text", "--self-powered", "--no-target", "--protected", "--unprotect-key",
-          "--steps-per-ms", "--fault", "--fault-command", "--fault-skip", "--fault-count", "--late-ms",
-          "--refuse-update", "--brown-out", "--program-failure"}) {
+         {"--listen",          "--state",          "--trace",         "--hw-version",   "--extended-caps",
+          "--short-fw-string", "--firmware",       "--serial",        "--buffer-text",  "--self-powered",
+          "--no-target",       "--protected",      "--unprotect-key", "--steps-per-ms", "--fault",
+          "--fault-command",   "--fault-skip",     "--fault-count",   "--late-ms",      "--refuse-update",
+          "--brown-out",       "--program-failure"}) {
         EXPECT_NE(text.find(option), std::string::npos) << option;
     }
-    for (const std::vector<std::string> &bad : std::vector<std::vector<std::string>>{
-             {"--bogus"}, {"--listen", "nowhere"}, {"--firmware", "new"}, {"--serial"}, {"--unprotect-key", "12"}}) {
+    for (const std::vector<std::string> &bad :
+         std::vector<std::vector<std::string>>{{"--bogus"},
+                                               {"--listen", "nowhere"},
+                                               {"--firmware", "new"},
+                                               {"--serial"},
+                                               {"--unprotect-key", "12"}}) {
         Process p(bad);
         EXPECT_TRUE(p.readAll().empty());
         EXPECT_EQ(p.wait(), 2) << bad[0];

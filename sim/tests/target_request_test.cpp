@@ -85,8 +85,8 @@ TEST(TargetEntry, AbsentOrUnpoweredTargetsDoNotAnswer) {
 
 TEST_F(TargetRequest, DataReadMatchesTheDocumentedExchange) {
     ASSERT_EQ(run(C_SET_DATA, {0x0100, 4, 0x2211, 0x4433}, 1).words, W{0});
-    const Bytes request{0xCD, 0x0A, 0x00, 0x00, 0x01, 0x01, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00,
-                        0x02, 0x00, 0x00, 0x01, 0x04, 0x00, 0x00, 0x05, 0x03, 0x00};
+    const Bytes request{0xCD, 0x0A, 0x00, 0x00, 0x01, 0x01, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00,
+                        0x00, 0x02, 0x00, 0x00, 0x01, 0x04, 0x00, 0x00, 0x05, 0x03, 0x00};
     EXPECT_EQ(h.exchange(request), (Bytes{0x00, 0x00, 0x11, 0x22, 0x33, 0x44, 0x00, 0x00}));
 }
 
@@ -146,14 +146,10 @@ TEST_F(TargetRequest, ProbeChecksAddressesItself) {
         std::uint8_t status;
     };
     const Case cases[] = {
-        {C_GET_DATA, {0x1FFE, 4}, 15},
-        {C_SET_DATA, {0x2000, 2, 0}, 15},
-        {C_GET_EE_BYTES, {0x0FFF, 2}, 11},
-        {C_PROG_EE_BYTES, {0x1000, 1, 0}, 11},
-        {C_GET_PF_WORDS, {0x3FFF, 2}, 10},
-        {C_PROG_PF_WORD, {0x4000, 0}, 10},
-        {C_COPY_PAGE, {0x0000, 0x0200}, 10},
-        {C_PROG_PF_BITS, {0x3FFF, 0 << 12 | 32, 0, 0}, 10},
+        {C_GET_DATA, {0x1FFE, 4}, 15},       {C_SET_DATA, {0x2000, 2, 0}, 15},
+        {C_GET_EE_BYTES, {0x0FFF, 2}, 11},   {C_PROG_EE_BYTES, {0x1000, 1, 0}, 11},
+        {C_GET_PF_WORDS, {0x3FFF, 2}, 10},   {C_PROG_PF_WORD, {0x4000, 0}, 10},
+        {C_COPY_PAGE, {0x0000, 0x0200}, 10}, {C_PROG_PF_BITS, {0x3FFF, 0 << 12 | 32, 0, 0}, 10},
     };
     for (const Case &c : cases) {
         const Answer a = run(c.code, c.params, 1);
@@ -207,7 +203,8 @@ TEST_F(TargetRequest, RunsToABreakpointAndLeavesTheHaltNotification) {
         EXPECT_EQ(a.words, (W{c.haltStatus, 0x0040}));
         EXPECT_EQ(a.status, 0);
         EXPECT_EQ(devStat().words, W{0xD003});
-        ASSERT_EQ(run(C_SET_BP, {static_cast<std::uint16_t>(c.control & 0x0F), 0}, 1).words, W{0}); // flags 0 remove
+        ASSERT_EQ(run(C_SET_BP, {static_cast<std::uint16_t>(c.control & 0x0F), 0}, 1).words,
+                  W{0}); // flags 0 remove
     }
     for (const auto &bp : h.tgt().breakpoints()) {
         EXPECT_EQ(bp.flags, 0);
@@ -278,7 +275,7 @@ TEST_F(TargetRequest, SignaturesMatchTheHostAlgorithmAlsoWhenProtected) {
         const Answer a = run(C_CALC_SIGN, {instances[i]}, 3);
         ASSERT_EQ(a.status, 0);
         EXPECT_EQ(a.words, (W{0, static_cast<std::uint16_t>(expected[i] >> 16),
-                               static_cast<std::uint16_t>(expected[i] & 0xFFFF)}))
+                              static_cast<std::uint16_t>(expected[i] & 0xFFFF)}))
             << instances[i];
         EXPECT_LT(expected[i], 1u << 24);
     }
@@ -291,7 +288,8 @@ TEST_F(TargetRequest, VersionItemsAreCollectedOneRequestEach) {
     const auto &items = sim::Target::versionItems();
     for (std::uint32_t item : items) {
         const Answer a = h.target(Request().answer(2));
-        EXPECT_EQ(a.words, (W{static_cast<std::uint16_t>(item & 0xFFFF), static_cast<std::uint16_t>(item >> 16)}));
+        EXPECT_EQ(a.words,
+                  (W{static_cast<std::uint16_t>(item & 0xFFFF), static_cast<std::uint16_t>(item >> 16)}));
         EXPECT_EQ(a.status, 0);
     }
     EXPECT_EQ(h.target(Request().answer(2)).status, 1); // no sixth item
@@ -315,7 +313,8 @@ TEST_F(TargetRequest, IoTestAbortAndStaleAnswers) {
     EXPECT_TRUE(h.tgt().ioTestMode());
     EXPECT_EQ(h.target(Request().data({TAMSA_IO_TEST_EXIT_CODE}).answer(1)).words, W{0});
     EXPECT_FALSE(h.tgt().ioTestMode());
-    EXPECT_EQ(h.target(Request().data({TAMSA_IO_TEST_EXIT_CODE}).answer(1)).words, W{0}); // also when not in it
+    EXPECT_EQ(h.target(Request().data({TAMSA_IO_TEST_EXIT_CODE}).answer(1)).words,
+              W{0}); // also when not in it
     W wrongCode(code.begin(), code.end());
     wrongCode[0] ^= 0x8000;
     EXPECT_EQ(run(C_IO_TEST, wrongCode, 1).words, W{TAMSA_STATUS_CODE_PARAMETER});
@@ -338,10 +337,10 @@ TEST_F(TargetRequest, IoTestAbortAndStaleAnswers) {
 
 TEST_F(TargetRequest, MalformedItemsAreRefusedByTheProbe) {
     const Bytes cases[] = {
-        Request().word(0x0300).word(0).bytes(),           // unknown item type
-        Request().word(0x0501).word(1).bytes(),           // type word with a low byte
+        Request().word(0x0300).word(0).bytes(),                      // unknown item type
+        Request().word(0x0501).word(1).bytes(),                      // type word with a low byte
         Bytes{0xCD, 0x03, 0x00, 0x00, 0x00, 0x05, 0x00, 0x01, 0x00}, // data item longer than the request
-        Request().entry(3).data({kEntry}).answer(2).bytes(), // entry parameter other than 1 or 8
+        Request().entry(3).data({kEntry}).answer(2).bytes(),         // entry parameter other than 1 or 8
         Request().word(0x0100).word(0x0002).word(C_RUN).word(1).bytes(),
         Bytes{0xCD, 0x02, 0x01}, // 258 words announced, none sent yet
     };

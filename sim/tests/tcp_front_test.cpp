@@ -21,8 +21,9 @@ Bytes scrambled(Bytes b) {
 }
 
 Bytes writeReadFrame(const Bytes &payload, std::uint16_t nIn) {
-    Bytes f{0x03, static_cast<std::uint8_t>(payload.size() & 0xFF), static_cast<std::uint8_t>(payload.size() >> 8),
-            static_cast<std::uint8_t>(nIn & 0xFF), static_cast<std::uint8_t>(nIn >> 8)};
+    Bytes f{0x03, static_cast<std::uint8_t>(payload.size() & 0xFF),
+            static_cast<std::uint8_t>(payload.size() >> 8), static_cast<std::uint8_t>(nIn & 0xFF),
+            static_cast<std::uint8_t>(nIn >> 8)};
     const Bytes s = scrambled(payload);
     f.insert(f.end(), s.begin(), s.end());
     return f;
@@ -109,11 +110,16 @@ TEST(HostPort, ParsesIpv4AndPort) {
         std::uint16_t port;
     };
     const Case cases[] = {
-        {"127.0.0.1:0", true, "127.0.0.1", 0},       {"0.0.0.0:5151", true, "0.0.0.0", 5151},
-        {"localhost:80", true, "127.0.0.1", 80},     {"127.0.0.1:65536", false, "", 0},
-        {"127.0.0.1", false, "", 0},                 {":80", false, "", 0},
-        {"127.0.0.1:", false, "", 0},                {"example.org:80", false, "", 0},
-        {"127.0.0.1:8x", false, "", 0},              {"127.0.0.1:0000080", false, "", 0},
+        {"127.0.0.1:0", true, "127.0.0.1", 0},
+        {"0.0.0.0:5151", true, "0.0.0.0", 5151},
+        {"localhost:80", true, "127.0.0.1", 80},
+        {"127.0.0.1:65536", false, "", 0},
+        {"127.0.0.1", false, "", 0},
+        {":80", false, "", 0},
+        {"127.0.0.1:", false, "", 0},
+        {"example.org:80", false, "", 0},
+        {"127.0.0.1:8x", false, "", 0},
+        {"127.0.0.1:0000080", false, "", 0},
     };
     for (const Case &c : cases) {
         std::string host;

@@ -39,7 +39,8 @@ public:
     Request &resetEntry() { return word(0x0800).word(0x000F).word(0x0008).word(0).word(0x0708).word(0x0032); }
 
     Bytes bytes() const {
-        Bytes out{0xCD, static_cast<std::uint8_t>(words_.size() & 0xFF), static_cast<std::uint8_t>(words_.size() >> 8)};
+        Bytes out{0xCD, static_cast<std::uint8_t>(words_.size() & 0xFF),
+                  static_cast<std::uint8_t>(words_.size() >> 8)};
         for (std::uint16_t w : words_) {
             out.push_back(static_cast<std::uint8_t>(w & 0xFF));
             out.push_back(static_cast<std::uint8_t>(w >> 8));
@@ -102,7 +103,9 @@ private:
     sim::Probe probe_;
 };
 
-inline std::uint16_t le16(const Bytes &b, std::size_t at) { return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8); }
+inline std::uint16_t le16(const Bytes &b, std::size_t at) {
+    return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
+}
 inline std::uint32_t le32(const Bytes &b, std::size_t at) {
     return static_cast<std::uint32_t>(le16(b, at)) | static_cast<std::uint32_t>(le16(b, at + 2)) << 16;
 }

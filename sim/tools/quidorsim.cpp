@@ -80,7 +80,8 @@ int main(int argc, char **argv) {
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::printf("quidorsim listening on %s:%u\n", server.host().c_str(), static_cast<unsigned>(server.port()));
+    std::printf("quidorsim listening on %s:%u\n", server.host().c_str(),
+                static_cast<unsigned>(server.port()));
     std::fflush(stdout);
     server.serve();
     gServer = nullptr;

@@ -26,7 +26,7 @@ struct ProbeOptions {
     enum class Firmware { Library, Older, Foreign };
 
     std::uint32_t hwVersion = 22000;
-    bool extendedCaps = false;       // capability bit 31 and the 32-byte 0xED answer
+    bool extendedCaps = false;        // capability bit 31 and the 32-byte 0xED answer
     bool shortFirmwareString = false; // answer 0x01 with 37 bytes instead of 112
     Firmware firmware = Firmware::Library;
     bool selfPowered = false; // the target has its own supply
