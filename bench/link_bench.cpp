@@ -25,7 +25,9 @@ namespace {
 // A probe that answers every request at once with `answerSize` bytes.
 class EchoProbe final : public plat::DeviceProvider {
 public:
-    explicit EchoProbe(std::uint32_t answerSize) : answerSize_(answerSize) { plat::registerDeviceProvider(this); }
+    explicit EchoProbe(std::uint32_t answerSize) : answerSize_(answerSize) {
+        plat::registerDeviceProvider(this);
+    }
     ~EchoProbe() override { plat::unregisterDeviceProvider(this); }
     EchoProbe(const EchoProbe &) = delete;
     EchoProbe &operator=(const EchoProbe &) = delete;
@@ -70,35 +72,41 @@ void BM_FrameOnly(benchmark::State &state) {
 }
 BENCHMARK(BM_FrameOnly);
 
-// FERROX_EMU_ControlUserBuffer: one probe command, request and answer.
-void BM_UsbExchangeThroughExport(benchmark::State &state) {
-    EchoProbe probe(2);
+// Runs `exchange` once per iteration on an open connection.
+template <typename Exchange> void runOpen(benchmark::State &state, Exchange exchange) {
     if (FERROX_Open(nullptr, nullptr) != 0) {
         state.SkipWithError("open failed");
         return;
     }
     for (auto _ : state) {
-        benchmark::DoNotOptimize(FERROX_EMU_ControlUserBuffer(EMU_CMD_BUFFER_GET_CNT, 0));
+        exchange();
     }
     FERROX_Close();
 }
-BENCHMARK(BM_UsbExchangeThroughExport);
+
+// FERROX_EMU_ControlUserBuffer: one probe command, request and answer.
+void controlUserBuffer() {
+    benchmark::DoNotOptimize(FERROX_EMU_ControlUserBuffer(EMU_CMD_BUFFER_GET_CNT, 0));
+}
 
 // The frame around one write-read of a 514-byte target answer.
+void writeReadInFrame() {
+    static std::uint8_t request[64] = {0xCD};
+    static std::uint8_t answer[514];
+    API_Lock("FERROX_Bench");
+    benchmark::DoNotOptimize(LINK_WriteRead(request, sizeof request, answer, sizeof answer));
+    API_Unlock();
+}
+
+void BM_UsbExchangeThroughExport(benchmark::State &state) {
+    EchoProbe probe(2);
+    runOpen(state, controlUserBuffer);
+}
+BENCHMARK(BM_UsbExchangeThroughExport);
+
 void BM_UsbWriteReadInFrame(benchmark::State &state) {
     EchoProbe probe(514);
-    if (FERROX_Open(nullptr, nullptr) != 0) {
-        state.SkipWithError("open failed");
-        return;
-    }
-    std::uint8_t request[64] = {0xCD};
-    std::uint8_t answer[514];
-    for (auto _ : state) {
-        API_Lock("FERROX_Bench");
-        benchmark::DoNotOptimize(LINK_WriteRead(request, sizeof request, answer, sizeof answer));
-        API_Unlock();
-    }
-    FERROX_Close();
+    runOpen(state, writeReadInFrame);
 }
 BENCHMARK(BM_UsbWriteReadInFrame);
 
@@ -193,35 +201,23 @@ private:
     std::thread thread_;
 };
 
-void BM_TcpExchangeThroughExport(benchmark::State &state) {
+template <typename Exchange> void runOverTcp(benchmark::State &state, Exchange exchange) {
     EchoServer server;
-    if (FERROX_SelectTCPIP("127.0.0.1", server.port()) != 0 || FERROX_Open(nullptr, nullptr) != 0) {
-        state.SkipWithError("open failed");
+    if (FERROX_SelectTCPIP("127.0.0.1", server.port()) != 0) {
+        state.SkipWithError("select failed");
         return;
     }
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(FERROX_EMU_ControlUserBuffer(EMU_CMD_BUFFER_GET_CNT, 0));
-    }
-    FERROX_Close();
+    runOpen(state, exchange);
     FERROX_SelectUSB(0);
+}
+
+void BM_TcpExchangeThroughExport(benchmark::State &state) {
+    runOverTcp(state, controlUserBuffer);
 }
 BENCHMARK(BM_TcpExchangeThroughExport);
 
 void BM_TcpWriteReadInFrame(benchmark::State &state) {
-    EchoServer server;
-    if (FERROX_SelectTCPIP("127.0.0.1", server.port()) != 0 || FERROX_Open(nullptr, nullptr) != 0) {
-        state.SkipWithError("open failed");
-        return;
-    }
-    std::uint8_t request[64] = {0xCD};
-    std::uint8_t answer[514];
-    for (auto _ : state) {
-        API_Lock("FERROX_Bench");
-        benchmark::DoNotOptimize(LINK_WriteRead(request, sizeof request, answer, sizeof answer));
-        API_Unlock();
-    }
-    FERROX_Close();
-    FERROX_SelectUSB(0);
+    runOverTcp(state, writeReadInFrame);
 }
 BENCHMARK(BM_TcpWriteReadInFrame);
 

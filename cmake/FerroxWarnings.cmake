@@ -3,7 +3,7 @@ add_library(ferrox_warnings INTERFACE)
 target_compile_options(ferrox_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Werror
   -Wshadow -Wconversion -Wsign-conversion -Wcast-qual -Wformat=2 -Wundef
-  -Wnull-dereference -Wimplicit-fallthrough
+  -Wimplicit-fallthrough
   $<$<COMPILE_LANGUAGE:CXX>:-Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual>)
 
 # Registers a GoogleTest executable; every test case runs in its own process.

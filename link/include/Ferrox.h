@@ -16,8 +16,8 @@ extern "C" {
 #define FERROX_CALL
 #endif
 
-#ifndef FERROX_TYPEDEFS_DEFINED
-#define FERROX_TYPEDEFS_DEFINED
+#ifndef FERROX_INT_TYPES_DEFINED
+#define FERROX_INT_TYPES_DEFINED
 typedef uint8_t U8;
 typedef uint16_t U16;
 typedef uint32_t U32;

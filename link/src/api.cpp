@@ -49,7 +49,9 @@ const char *registerName(int RegIndex) {
     return RegIndex >= 0 && RegIndex < 10 ? RegisterNames[RegIndex] : "???";
 }
 
-const char *orNull(const char *s) { return s != nullptr ? s : "(null)"; }
+const char *orNull(const char *s) {
+    return s != nullptr ? s : "(null)";
+}
 
 // Result lines.
 int r2(int r) {
@@ -68,7 +70,9 @@ int r8i(int r) {
     MAIN_Log("  returns 0x%.8X\n", static_cast<unsigned>(r));
     return r;
 }
-void nl() { MAIN_LogString("\n"); }
+void nl() {
+    MAIN_LogString("\n");
+}
 
 // Frame Enter: the export returns notOpen when no connection can be had.
 template <typename R, typename Work> R enterFrame(const char *name, R notOpen, Work &&work) noexcept {
@@ -100,15 +104,23 @@ int leadingNumber(const char *s) {
     return n;
 }
 
-void threadEnded() { API_ThreadDetach(); }
+void threadEnded() {
+    API_ThreadDetach();
+}
 
 } // namespace
 
 // ---------------------------------------------------------------- frame
 
-bool API_IsOpen() { return IsOpen != 0; }
-int API_GetLockDepth() { return LockDepth.load(); }
-FERROX_OUTPUT_FUNC API_GetErrorOut() { return ConnectionState.pfErrorOut; }
+bool API_IsOpen() {
+    return IsOpen != 0;
+}
+int API_GetLockDepth() {
+    return LockDepth.load();
+}
+FERROX_OUTPUT_FUNC API_GetErrorOut() {
+    return ConnectionState.pfErrorOut;
+}
 
 void API_Lock(const char *name) {
     plat::watchCurrentThread();
@@ -572,8 +584,8 @@ int FERROX_CALL FERROX_CPU_SetBaud(U32 Speed) {
 
 int FERROX_CALL FERROX_CPU_SetBitField(U32 Addr, int Position, int Width, U32 Data) {
     return enterFrame<int>("FERROX_CPU_SetBitField", -1, [&] {
-        MAIN_Log("FERROX_CPU_SetBitField(0x%.4X Addr, %i Position, %i Width, 0x%.4X Data)", Addr, Position, Width,
-                 Data);
+        MAIN_Log("FERROX_CPU_SetBitField(0x%.4X Addr, %i Position, %i Width, 0x%.4X Data)", Addr, Position,
+                 Width, Data);
         return r2(DEVICE_OP(SetBitField, -1, Addr, Position, Width, Data));
     });
 }

@@ -7,50 +7,50 @@
 // alphabetical order of the operation; a slot its module has not filled yet
 // is null, and its export answers with its not-open value.
 typedef struct {
-    int (*Abort)(void);                                                      // 0
-    int (*CalcSign)(int Instance, int NumBytes, U8 *pData);                  // 1
-    int (*CopyPage)(U32 srcAddr, U32 desAddr);                               // 2
-    int (*Close)(U8 RunMode);                                                // 3
-    void (*ClrError)(void);                                                  // 4
-    int (*EnterMonitor)(void);                                               // 5
-    int (*Erase)(void);                                                      // 6
-    int (*GetData)(U32 Addr, U32 NumBytes, U8 *pData);                       // 7
-    int (*GetEEPROM)(U32 Addr, U32 NumBytes, U8 *pData);                     // 8
-    int (*GetEROM)(U32 Addr, U32 NumBytes, U8 *pData);                       // 9
-    int (*GetLastResponse)(void);                                            // 10
-    U32 (*GetReg)(int RegIndex);                                             // 11
-    int (*GetRegsAll)(TAMSA_REGISTERS *pRegs);                               // 12
-    int (*GetStatus)(U8 SuppressErrorOut);                                   // 13
-    int (*GetULP)(U32 Addr, U32 NumPages, U32 *pData);                       // 14
-    int (*GetVersion)(U32 *pData);                                           // 15
-    int (*Go)(void);                                                         // 16
-    int (*Halt)(void);                                                       // 17
-    int (*HasError)(void);                                                   // 18
-    int (*IoTest)(int Flag);                                                 // 19
-    int (*IsHalted)(void);                                                   // 20
-    int (*IsHaltedEx)(U8 SuppressErrorOut);                                  // 21
-    int (*IsProtected)(void);                                                // 22
-    int (*Open)(void);                                                       // 23
-    int (*PowerOnReset)(void);                                               // 24
-    int (*ProgEEPROM)(U32 Addr, U32 NumBytes, const U8 *pData);              // 25
-    int (*ProgEROM)(U32 Addr, U32 NumBytes, const U8 *pData);                // 26
+    int (*Abort)(void);                                                       // 0
+    int (*CalcSign)(int Instance, int NumBytes, U8 *pData);                   // 1
+    int (*CopyPage)(U32 srcAddr, U32 desAddr);                                // 2
+    int (*Close)(U8 RunMode);                                                 // 3
+    void (*ClrError)(void);                                                   // 4
+    int (*EnterMonitor)(void);                                                // 5
+    int (*Erase)(void);                                                       // 6
+    int (*GetData)(U32 Addr, U32 NumBytes, U8 *pData);                        // 7
+    int (*GetEEPROM)(U32 Addr, U32 NumBytes, U8 *pData);                      // 8
+    int (*GetEROM)(U32 Addr, U32 NumBytes, U8 *pData);                        // 9
+    int (*GetLastResponse)(void);                                             // 10
+    U32 (*GetReg)(int RegIndex);                                              // 11
+    int (*GetRegsAll)(TAMSA_REGISTERS *pRegs);                                // 12
+    int (*GetStatus)(U8 SuppressErrorOut);                                    // 13
+    int (*GetULP)(U32 Addr, U32 NumPages, U32 *pData);                        // 14
+    int (*GetVersion)(U32 *pData);                                            // 15
+    int (*Go)(void);                                                          // 16
+    int (*Halt)(void);                                                        // 17
+    int (*HasError)(void);                                                    // 18
+    int (*IoTest)(int Flag);                                                  // 19
+    int (*IsHalted)(void);                                                    // 20
+    int (*IsHaltedEx)(U8 SuppressErrorOut);                                   // 21
+    int (*IsProtected)(void);                                                 // 22
+    int (*Open)(void);                                                        // 23
+    int (*PowerOnReset)(void);                                                // 24
+    int (*ProgEEPROM)(U32 Addr, U32 NumBytes, const U8 *pData);               // 25
+    int (*ProgEROM)(U32 Addr, U32 NumBytes, const U8 *pData);                 // 26
     int (*ProgPfBits)(U32 Address, int Offset, int NumBits, const U8 *pData); // 27
-    int (*ProgULP)(U32 Addr, U32 NumPages, const U32 *pData);                // 28
-    int (*ProgUlpBytes)(U32 Addr, U32 Mask, U32 Data);                       // 29
-    int (*Protect)(void);                                                    // 30
-    int (*Reset)(void);                                                      // 31
-    int (*SendCommand)(U32 Command, U32 Mode);                               // 32
-    int (*SendData)(U32 Data);                                               // 33
-    int (*SetBaud)(U32 Speed);                                               // 34
-    int (*SetBitField)(U32 Addr, int Position, int Width, U32 Data);         // 35
-    int (*SetData)(U32 Addr, U32 NumBytes, const U8 *pData);                 // 36
-    int (*SetReg)(int RegIndex, U32 Data);                                   // 37
-    int (*Step)(void);                                                       // 38
-    int (*SwitchInterface)(U8 Mode);                                         // 39
-    int (*SwitchPower)(U8 Mode);                                             // 40
-    int (*SwitchPowerEx)(U8 Mode);                                           // 41
-    int (*Unprotect)(const char *sHexKey);                                   // 42
-    U32 (*WriteBP)(U32 Addr, U32 Flags);                                     // 43
+    int (*ProgULP)(U32 Addr, U32 NumPages, const U32 *pData);                 // 28
+    int (*ProgUlpBytes)(U32 Addr, U32 Mask, U32 Data);                        // 29
+    int (*Protect)(void);                                                     // 30
+    int (*Reset)(void);                                                       // 31
+    int (*SendCommand)(U32 Command, U32 Mode);                                // 32
+    int (*SendData)(U32 Data);                                                // 33
+    int (*SetBaud)(U32 Speed);                                                // 34
+    int (*SetBitField)(U32 Addr, int Position, int Width, U32 Data);          // 35
+    int (*SetData)(U32 Addr, U32 NumBytes, const U8 *pData);                  // 36
+    int (*SetReg)(int RegIndex, U32 Data);                                    // 37
+    int (*Step)(void);                                                        // 38
+    int (*SwitchInterface)(U8 Mode);                                          // 39
+    int (*SwitchPower)(U8 Mode);                                              // 40
+    int (*SwitchPowerEx)(U8 Mode);                                            // 41
+    int (*Unprotect)(const char *sHexKey);                                    // 42
+    U32 (*WriteBP)(U32 Addr, U32 Flags);                                      // 43
 } FERROX_DEVICE_OPS;
 
 extern const FERROX_DEVICE_OPS *const pDeviceOps;

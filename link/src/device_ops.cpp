@@ -17,7 +17,9 @@ void OP_ClrError() {
     }
 }
 
-int OP_HasError() { return MAIN_IsErrorReported() != 0 || LINK_HasCommError() != 0 ? 1 : 0; }
+int OP_HasError() {
+    return MAIN_IsErrorReported() != 0 || LINK_HasCommError() != 0 ? 1 : 0;
+}
 
 int OP_Open() {
     if (MAIN_IsErrorReported() != 0 || LINK_HasCommError() != 0) {

@@ -4,6 +4,7 @@
 #include "tcpip.h"
 #include "usb.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,11 +14,15 @@ int TransportKind = LINK_KIND_USB;
 U8 Connected = 0;
 int UsbPort = 0;
 
-bool usbSelected() { return TransportKind == LINK_KIND_USB; }
+bool usbSelected() {
+    return TransportKind == LINK_KIND_USB;
+}
 
 } // namespace
 
-U8 LINK_HasCommError() { return usbSelected() ? USB_HasCommError() : IP_HasCommError(); }
+U8 LINK_HasCommError() {
+    return usbSelected() ? USB_HasCommError() : IP_HasCommError();
+}
 
 void LINK_ClearCommError() {
     if (usbSelected()) {
@@ -104,9 +109,15 @@ U8 LINK_SelectTCPIP(const char *sHost, int Port) {
 // their counts, so no input is ever held over between exchanges.
 void LINK_FlushInput() {}
 
-int LINK_GetTransportKind() { return TransportKind; }
-int LINK_GetUsbPort() { return UsbPort; }
-U8 LINK_IsConnected() { return Connected; }
+int LINK_GetTransportKind() {
+    return TransportKind;
+}
+int LINK_GetUsbPort() {
+    return UsbPort;
+}
+U8 LINK_IsConnected() {
+    return Connected;
+}
 
 bool LINK_ParseServerAddress(const char *sText, char *pHost, int HostSize, int *pPort) {
     if (sText == nullptr || pHost == nullptr || pPort == nullptr || HostSize <= 0) {
@@ -134,4 +145,17 @@ bool LINK_ParseServerAddress(const char *sText, char *pHost, int HostSize, int *
     pHost[hostLen] = '\0';
     *pPort = static_cast<int>(port);
     return true;
+}
+
+void LINK_ReportCommError(U8 *pCommError, FERROX_OUTPUT_FUNC pfErrorSink, const char *sFormat, va_list Args) {
+    if (*pCommError != 0) {
+        return;
+    }
+    *pCommError = 1;
+    if (pfErrorSink == nullptr) {
+        return;
+    }
+    char text[1024];
+    std::vsnprintf(text, sizeof text, sFormat, Args);
+    pfErrorSink(text);
 }

@@ -4,6 +4,8 @@
 
 #include "Ferrox.h"
 
+#include <cstdarg>
+
 enum : int { LINK_KIND_USB = 1, LINK_KIND_TCPIP = 2 };
 
 int LINK_WriteRead(const U8 *pOut, int NumOut, U8 *pIn, int NumIn);
@@ -20,6 +22,12 @@ U8 LINK_HasCommError();
 void LINK_ClearCommError();
 void LINK_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink);
 void LINK_FlushInput();
+
+// A transport's error report: only while its one-shot flag is clear, set
+// the flag and hand the text to its error output at once (not to the log
+// and not through the pending-error buffer).
+void LINK_ReportCommError(U8 *pCommError, FERROX_OUTPUT_FUNC pfErrorSink, const char *sFormat, va_list Args)
+    __attribute__((format(printf, 3, 0)));
 
 int LINK_GetTransportKind();
 int LINK_GetUsbPort();

@@ -67,7 +67,9 @@ void writeRaw(const char *p, std::size_t n) {
     (void)logFile.write(p, static_cast<U32>(n), written);
 }
 
-void writeText(const char *s) { writeRaw(s, std::strlen(s)); }
+void writeText(const char *s) {
+    writeRaw(s, std::strlen(s));
+}
 
 void writeFormat(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 void writeFormat(const char *fmt, ...) {
@@ -77,7 +79,8 @@ void writeFormat(const char *fmt, ...) {
     int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
     va_end(ap);
     if (n > 0) {
-        writeRaw(buf, static_cast<std::size_t>(n) < sizeof buf ? static_cast<std::size_t>(n) : sizeof buf - 1);
+        writeRaw(buf,
+                 static_cast<std::size_t>(n) < sizeof buf ? static_cast<std::size_t>(n) : sizeof buf - 1);
     }
 }
 
@@ -190,7 +193,8 @@ void MAIN_SetLogFile(const char *sFilename) {
             if (logFile.isOpen()) {
                 const plat::SystemTime t = plat::utcTime();
                 MAIN_LogString("Quidor DLL Log File\n");
-                MAIN_Log("Logging started @ %.4d-%.2d-%.2d %.2d:%.2d\n", t.year, t.month, t.day, t.hour, t.minute);
+                MAIN_Log("Logging started @ %.4d-%.2d-%.2d %.2d:%.2d\n", t.year, t.month, t.day, t.hour,
+                         t.minute);
                 MAIN_Log("DLL Compiled: %s\n", API_CompileDateTime);
             }
         } else {
@@ -292,8 +296,18 @@ void MAIN_FlushErrors() {
     ErrorBuffer[0] = '\0';
 }
 
-U8 MAIN_IsErrorReported() { return ErrorReported; }
-void MAIN_SetErrorReported(U8 Reported) { ErrorReported = Reported; }
-int MAIN_GetLastErrorCode() { return LastErrorCode; }
-U32 MAIN_GetLogByteCount() { return logByteCount; }
-void MAIN_SetLogByteCount(U32 Count) { logByteCount = Count; }
+U8 MAIN_IsErrorReported() {
+    return ErrorReported;
+}
+void MAIN_SetErrorReported(U8 Reported) {
+    ErrorReported = Reported;
+}
+int MAIN_GetLastErrorCode() {
+    return LastErrorCode;
+}
+U32 MAIN_GetLogByteCount() {
+    return logByteCount;
+}
+void MAIN_SetLogByteCount(U32 Count) {
+    logByteCount = Count;
+}

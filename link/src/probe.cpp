@@ -35,9 +35,13 @@ void ProbeDisconnect() {
     LINK_Disconnect();
 }
 
-U8 EMU_IsProbeUnusable() { return ProbeUnusable; }
+U8 EMU_IsProbeUnusable() {
+    return ProbeUnusable;
+}
 
-U32 EMU_GetCaps(int Word) { return Word >= 0 && Word < 8 ? Caps[Word] : 0; }
+U32 EMU_GetCaps(int Word) {
+    return Word >= 0 && Word < 8 ? Caps[Word] : 0;
+}
 
 int EMU_ControlBuffer(U8 Kind, U8 Code) {
     if (ProbeUnusable != 0 || LINK_HasCommError() != 0) {

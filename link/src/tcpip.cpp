@@ -2,6 +2,7 @@
 // their counts and scrambled with a running XOR.
 #include "tcpip.h"
 
+#include "link.h"
 #include "main_log.h"
 
 #include "plat/socket.h"
@@ -25,19 +26,10 @@ U8 SendBuffer[IP_MAX_PAYLOAD + 1];
 
 void reportOnce(const char *sFormat, ...) __attribute__((format(printf, 1, 2)));
 void reportOnce(const char *sFormat, ...) {
-    if (CommError != 0) {
-        return;
-    }
-    CommError = 1;
-    if (pfErrorSink == nullptr) {
-        return;
-    }
-    char text[1024];
     va_list ap;
     va_start(ap, sFormat);
-    std::vsnprintf(text, sizeof text, sFormat, ap);
+    LINK_ReportCommError(&CommError, pfErrorSink, sFormat, ap);
     va_end(ap);
-    pfErrorSink(text);
 }
 
 // The two connect failures: the server cannot be reached, or it answers
@@ -49,7 +41,8 @@ void reportFailure(bool serverRefused, U32 Address) {
     const int d = static_cast<int>(Address & 0xFF);
     const int port = static_cast<int>(IP_ServerPort);
     if (serverRefused) {
-        reportOnce("Can not connect to Quidor via Quidor TCP/IP Server (%d.%d.%d.%d, port %d)", a, b, c, d, port);
+        reportOnce("Can not connect to Quidor via Quidor TCP/IP Server (%d.%d.%d.%d, port %d)", a, b, c, d,
+                   port);
     } else {
         reportOnce("Can not connect to Quidor TCP/IP Server (%d.%d.%d.%d, port %d)", a, b, c, d, port);
     }
@@ -165,7 +158,9 @@ int IP_Connect() {
     return IP_ReadGreeting(address);
 }
 
-void IP_Close() { Socket.close(); }
+void IP_Close() {
+    Socket.close();
+}
 
 int IP_Write(const U8 *p, int n) {
     if (!Socket.isOpen()) {
@@ -224,8 +219,8 @@ int IP_WriteRead(const U8 *pOut, int nOut, U8 *pIn, int nIn) {
     if (nOut < 0 || nIn < 0) {
         return 0;
     }
-    const U8 head[5] = {0x03, static_cast<U8>(nOut & 0xFF), static_cast<U8>(nOut >> 8), static_cast<U8>(nIn & 0xFF),
-                        static_cast<U8>(nIn >> 8)};
+    const U8 head[5] = {0x03, static_cast<U8>(nOut & 0xFF), static_cast<U8>(nOut >> 8),
+                        static_cast<U8>(nIn & 0xFF), static_cast<U8>(nIn >> 8)};
     if (!sendAll(head, 5)) {
         return 0;
     }
@@ -246,10 +241,24 @@ bool IP_SetServer(const char *sHost, U16 Port) {
     return true;
 }
 
-const char *IP_GetServerHost() { return IP_ServerHost; }
-U16 IP_GetServerPort() { return IP_ServerPort; }
-U8 IP_HasCommError() { return CommError; }
-void IP_ClearCommError() { CommError = 0; }
-void IP_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink_) { pfErrorSink = pfErrorSink_; }
-bool IP_HasSocket() { return Socket.isOpen(); }
-void IP_AdoptSocket(int NativeHandle) { Socket = plat::TcpSocket::adopt(NativeHandle); }
+const char *IP_GetServerHost() {
+    return IP_ServerHost;
+}
+U16 IP_GetServerPort() {
+    return IP_ServerPort;
+}
+U8 IP_HasCommError() {
+    return CommError;
+}
+void IP_ClearCommError() {
+    CommError = 0;
+}
+void IP_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink_) {
+    pfErrorSink = pfErrorSink_;
+}
+bool IP_HasSocket() {
+    return Socket.isOpen();
+}
+void IP_AdoptSocket(int NativeHandle) {
+    Socket = plat::TcpSocket::adopt(NativeHandle);
+}

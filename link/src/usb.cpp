@@ -2,6 +2,8 @@
 // every transfer opens the device and both pipes and closes them again.
 #include "usb.h"
 
+#include "link.h"
+
 #include "plat/device.h"
 
 #include <cstdarg>
@@ -98,19 +100,10 @@ void USB_BuildDeviceName(int Port, char *pName, int NameSize) {
 }
 
 void USB_ReportError(const char *sFormat, ...) {
-    if (CommError != 0) {
-        return;
-    }
-    CommError = 1;
-    if (pfErrorSink == nullptr) {
-        return;
-    }
-    char text[1024];
     va_list ap;
     va_start(ap, sFormat);
-    std::vsnprintf(text, sizeof text, sFormat, ap);
+    LINK_ReportCommError(&CommError, pfErrorSink, sFormat, ap);
     va_end(ap);
-    pfErrorSink(text);
 }
 
 bool USB_Probe() {
@@ -164,7 +157,8 @@ int USB_Read(U8 *p, int n) {
             total += received;
             continue;
         }
-        USB_ReportError("USB communication timed out: Requested %d bytes, received %d bytes !", chunk, received);
+        USB_ReportError("USB communication timed out: Requested %d bytes, received %d bytes !", chunk,
+                        received);
         total += received;
         break;
     }
@@ -173,13 +167,17 @@ int USB_Read(U8 *p, int n) {
 }
 
 int USB_WriteRead(const U8 *pOut, int NumOut, U8 *pIn, int NumIn) {
+    if (NumOut < 0 || NumIn <= 0) {
+        return 0; // no exchange to make
+    }
     USB_CONTEXT *ctx = openForTransfer();
     if (ctx == nullptr) {
         return 0;
     }
     ctx->OverlappedOut.reset();
     ctx->OverlappedIn.reset();
-    const bool writing = NumOut > 0 && ctx->hPipeOut->startWrite(pOut, static_cast<U32>(NumOut), ctx->OverlappedOut);
+    const bool writing =
+        NumOut > 0 && ctx->hPipeOut->startWrite(pOut, static_cast<U32>(NumOut), ctx->OverlappedOut);
     const bool reading = ctx->hPipeIn->startRead(pIn, static_cast<U32>(NumIn), ctx->OverlappedIn);
     // The read waits already while the request goes out: one budget for the
     // answer, then another for the write's completion.
@@ -191,14 +189,23 @@ int USB_WriteRead(const U8 *pOut, int NumOut, U8 *pIn, int NumIn) {
     }
     const int received = reading ? static_cast<int>(ctx->OverlappedIn.transferred()) : 0;
     if (received != NumIn) {
-        USB_ReportError("USB communication timed out: Writing %d bytes, requesting %d bytes, received %d bytes !",
-                        NumOut, NumIn, received);
+        USB_ReportError(
+            "USB communication timed out: Writing %d bytes, requesting %d bytes, received %d bytes !", NumOut,
+            NumIn, received);
     }
     USB_Close();
     return received;
 }
 
-void USB_SetPort(int Port) { UsbPort = Port; }
-U8 USB_HasCommError() { return CommError; }
-void USB_ClearCommError() { CommError = 0; }
-void USB_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink_) { pfErrorSink = pfErrorSink_; }
+void USB_SetPort(int Port) {
+    UsbPort = Port;
+}
+U8 USB_HasCommError() {
+    return CommError;
+}
+void USB_ClearCommError() {
+    CommError = 0;
+}
+void USB_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink_) {
+    pfErrorSink = pfErrorSink_;
+}

@@ -14,7 +14,9 @@ static void errorOut(const char *sText) {
     snprintf(lastError, sizeof lastError, "%s", sText);
 }
 
-static void logOut(const char *sText) { (void)sText; }
+static void logOut(const char *sText) {
+    (void)sText;
+}
 
 int main(int argc, char **argv) {
     const char *expected = argc > 1 ? argv[1] : "";

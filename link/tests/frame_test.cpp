@@ -76,10 +76,12 @@ TEST(Frame, FourthLevelOfNestingIsALockCountError) {
     API_Unlock();
     API_Unlock();
     EXPECT_EQ(captured().messageBoxes,
-              std::vector<std::string>{"Quidor Error|Lock count error (increment)\nFERROX_A\nFERROX_B\nFERROX_C\nFERROX_IsOpen"});
+              std::vector<std::string>{
+                  "Quidor Error|Lock count error (increment)\nFERROX_A\nFERROX_B\nFERROX_C\nFERROX_IsOpen"});
     FERROX_SetLogFile(nullptr);
     const std::string log = ferrox_test::readFile(path);
-    EXPECT_NE(log.find("\r\n\n  ***** Lock count error (increment)\n        FERROX_A\n        FERROX_B\n        FERROX_C\n"
+    EXPECT_NE(log.find("\r\n\n  ***** Lock count error (increment)\n        FERROX_A\n        FERROX_B\n     "
+                       "   FERROX_C\n"
                        "        FERROX_IsOpenFERROX_IsOpen()  returns 0x00 (0000ms)\r\n"),
               std::string::npos)
         << log;
@@ -127,7 +129,8 @@ TEST(Frame, VersionNumberFromTheProductVersion) {
 
 TEST(Frame, CompileDateInTheShapeOfTheBuildDate) {
     const std::string date = FERROX_GetCompileDateTime();
-    EXPECT_TRUE(std::regex_match(date, std::regex("[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
+    EXPECT_TRUE(
+        std::regex_match(date, std::regex("[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
         << date;
 }
 
@@ -141,7 +144,8 @@ TEST(Frame, CallTextsNameRegistersAndUnknownOnes) {
     const std::string log = ferrox_test::readFile(path);
     EXPECT_NE(log.find("FERROX_CPU_GetReg(\?\?\?)"), std::string::npos) << log;
     EXPECT_NE(log.find("FERROX_CPU_SetReg(R7 / SP , 0x00001234)"), std::string::npos) << log;
-    EXPECT_NE(log.find("API Error: API FERROX_CPU_GetReg function called before FERROX_Open()"), std::string::npos);
+    EXPECT_NE(log.find("API Error: API FERROX_CPU_GetReg function called before FERROX_Open()"),
+              std::string::npos);
 }
 
 } // namespace

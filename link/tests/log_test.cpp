@@ -85,9 +85,10 @@ TEST_F(LogFile, ApiErrorLineBeforeTheAutomaticOpen) {
     FERROX_CPU_Halt();
     FERROX_SetLogFile(nullptr);
     const std::string t = threadPrefix("000:000");
-    const std::string expected = std::string("\n  ***** API Error: API FERROX_CPU_Halt function called before "
-                                             "FERROX_Open()\r\n") +
-                                 t + "FERROX_CPU_Halt()  returns 0xFFFFFFFF (0000ms)\r\n";
+    const std::string expected =
+        std::string("\n  ***** API Error: API FERROX_CPU_Halt function called before "
+                    "FERROX_Open()\r\n") +
+        t + "FERROX_CPU_Halt()  returns 0xFFFFFFFF (0000ms)\r\n";
     const std::string log = content();
     EXPECT_EQ(log.substr(header().size(), expected.size()), expected) << log;
 }
@@ -143,7 +144,8 @@ TEST(ErrorBuffer, OverflowIsAnInternalErrorAndKeepsTheEarlierText) {
     MAIN_LogError(big.c_str());
     MAIN_LogError(more.c_str());
     EXPECT_EQ(captured().messageBoxes,
-              std::vector<std::string>{"Orrix.dll: Internal error|MAIN_LogError: Insufficient space in error buffer!"});
+              std::vector<std::string>{
+                  "Orrix.dll: Internal error|MAIN_LogError: Insufficient space in error buffer!"});
     API_Unlock();
     ASSERT_EQ(captured().messageBoxes.size(), 2u);
     EXPECT_EQ(captured().messageBoxes[1], "Quidor Error|" + big);

@@ -169,6 +169,25 @@ TEST_F(TcpTransport, NoServerListeningFailsTheConnect) {
               std::vector<std::string>{serverText("Can not connect to Quidor TCP/IP Server", port)});
 }
 
+TEST_F(TcpTransport, HostNameIsLookedUp) {
+    ScriptedServer server;
+    ASSERT_EQ(FERROX_SelectTCPIP("localhost", server.port()), 0);
+    EXPECT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    EXPECT_EQ(server.connections(), 1);
+}
+
+TEST_F(TcpTransport, HostThatDoesNotResolveIsNotConnectedTo) {
+    // 0.0.0.0 would reach a server on this machine; an address that cannot
+    // be had must not turn into that one.
+    ScriptedServer server;
+    ASSERT_EQ(FERROX_SelectTCPIP("1host", server.port()), 0); // a digit first: no name lookup
+    EXPECT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 1);
+    EXPECT_EQ(captured().errors,
+              std::vector<std::string>{"Can not connect to Quidor TCP/IP Server (0.0.0.0, port " +
+                                       std::to_string(server.port()) + ")"});
+    EXPECT_EQ(server.connections(), 0);
+}
+
 TEST_F(TcpTransport, SelectionValidatesAndReconnects) {
     struct Bad {
         const char *host;
@@ -195,10 +214,11 @@ TEST(ServerAddress, ParsedFromHostColonPort) {
         const char *host;
         int port;
     };
-    for (const Case &c : {Case{"127.0.0.1:5555", true, "127.0.0.1", 5555}, Case{"probe-host:1", true, "probe-host", 1},
-                          Case{"h:65535", true, "h", 65535}, Case{"h:65536", false, "", 0}, Case{"h:0", false, "", 0},
-                          Case{":80", false, "", 0}, Case{"h:", false, "", 0}, Case{"h:8a", false, "", 0},
-                          Case{"h", false, "", 0}, Case{"h:99999999999", false, "", 0}, Case{nullptr, false, "", 0}}) {
+    for (const Case &c :
+         {Case{"127.0.0.1:5555", true, "127.0.0.1", 5555}, Case{"probe-host:1", true, "probe-host", 1},
+          Case{"h:65535", true, "h", 65535}, Case{"h:65536", false, "", 0}, Case{"h:0", false, "", 0},
+          Case{":80", false, "", 0}, Case{"h:", false, "", 0}, Case{"h:8a", false, "", 0},
+          Case{"h", false, "", 0}, Case{"h:99999999999", false, "", 0}, Case{nullptr, false, "", 0}}) {
         SCOPED_TRACE(c.text != nullptr ? c.text : "(null)");
         char host[512] = {};
         int port = 0;

@@ -126,7 +126,8 @@ TEST(UsbTransport, UnpluggedProbeShowsOnTheNextTransfer) {
     const U8 request[1] = {0x07};
     U8 answer[8] = {};
     EXPECT_EQ(LINK_WriteRead(request, 1, answer, 8), 0);
-    EXPECT_EQ(captured().errors, std::vector<std::string>{"USB communication error: No USB connection opened !"});
+    EXPECT_EQ(captured().errors,
+              std::vector<std::string>{"USB communication error: No USB connection opened !"});
 }
 
 TEST(UsbTransport, SelectUsbReconnectsOnlyWhenConnected) {
@@ -183,7 +184,8 @@ TEST(Open, AfterCloseAnExportReopensWithoutOutputFunctions) {
     probe.setPresent(false);
     EXPECT_EQ(FERROX_CPU_Go(), -1);
     EXPECT_TRUE(captured().errors.empty());
-    EXPECT_EQ(captured().messageBoxes, std::vector<std::string>{"Quidor Error|Can not connect to Quidor via USB."});
+    EXPECT_EQ(captured().messageBoxes,
+              std::vector<std::string>{"Quidor Error|Can not connect to Quidor via USB."});
     probe.setPresent(true);
     EXPECT_EQ(FERROX_CPU_IsHalted(), 0);
     EXPECT_EQ(FERROX_IsOpen(), 1);

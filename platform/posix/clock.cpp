@@ -22,8 +22,12 @@ std::atomic<Clock *> current{&realClock};
 
 } // namespace
 
-Clock &clock() { return *current.load(std::memory_order_acquire); }
+Clock &clock() {
+    return *current.load(std::memory_order_acquire);
+}
 
-void setClock(Clock *c) { current.store(c != nullptr ? c : &realClock, std::memory_order_release); }
+void setClock(Clock *c) {
+    current.store(c != nullptr ? c : &realClock, std::memory_order_release);
+}
 
 } // namespace plat

@@ -183,6 +183,8 @@ bool getReadOnlyAttribute(const char *name, bool &readOnly) {
     return true;
 }
 
-void failNextWrites(unsigned count) { writesToFail.store(count); }
+void failNextWrites(unsigned count) {
+    writesToFail.store(count);
+}
 
 } // namespace plat

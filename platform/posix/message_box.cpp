@@ -18,6 +18,8 @@ void messageBox(const char *text, const char *caption, MessageIcon icon) {
     std::fflush(stderr);
 }
 
-void setMessageBoxHook(MessageBoxHook hook) { hookInForce.store(hook); }
+void setMessageBoxHook(MessageBoxHook hook) {
+    hookInForce.store(hook);
+}
 
 } // namespace plat

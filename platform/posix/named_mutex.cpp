@@ -70,7 +70,8 @@ bool NamedMutex::open(const char *name) {
     } else {
         // The creator may not have sized the object yet.
         struct stat st {};
-        for (int i = 0; i < 2000 && ::fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(sizeof(Shared)); ++i) {
+        for (int i = 0; i < 2000 && ::fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(sizeof(Shared));
+             ++i) {
             napBriefly();
         }
         if (st.st_size < static_cast<off_t>(sizeof(Shared)) && ::ftruncate(fd, sizeof(Shared)) != 0) {

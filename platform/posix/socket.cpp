@@ -43,7 +43,9 @@ int waitReady(int fd, short events, std::uint32_t timeoutMs) {
 
 } // namespace
 
-bool startSockets() { return true; }
+bool startSockets() {
+    return true;
+}
 
 bool parseIpv4(const char *text, std::uint32_t &address) {
     in_addr a{};
@@ -103,8 +105,8 @@ bool TcpSocket::connect(std::uint32_t address, std::uint16_t port, std::uint32_t
     if (rc != 0) {
         int err = 0;
         socklen_t len = sizeof(err);
-        if (waitReady(fd, POLLOUT, timeoutMs) != 1 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 ||
-            err != 0) {
+        if (waitReady(fd, POLLOUT, timeoutMs) != 1 ||
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
             ::close(fd);
             return false;
         }

@@ -27,10 +27,16 @@ thread_local ThreadWatch watch;
 
 } // namespace
 
-std::uint32_t currentThreadId() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+std::uint32_t currentThreadId() {
+    return static_cast<std::uint32_t>(::syscall(SYS_gettid));
+}
 
-void setThreadEndHandler(ThreadEndHandler handler) { endHandler.store(handler); }
+void setThreadEndHandler(ThreadEndHandler handler) {
+    endHandler.store(handler);
+}
 
-void watchCurrentThread() { watch.armed = true; }
+void watchCurrentThread() {
+    watch.armed = true;
+}
 
 } // namespace plat

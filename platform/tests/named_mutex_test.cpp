@@ -12,7 +12,9 @@
 namespace {
 
 // A name of its own per test process, so parallel test runs never meet.
-std::string uniqueName(const char *what) { return std::string("ferrox_test_") + what + std::to_string(::getpid()); }
+std::string uniqueName(const char *what) {
+    return std::string("ferrox_test_") + what + std::to_string(::getpid());
+}
 
 // Removes the shared object when the test is done with it.
 struct NameGuard {

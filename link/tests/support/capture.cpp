@@ -12,9 +12,13 @@ Captured &captured() {
     return c;
 }
 
-void errorOut(const char *text) { captured().errors.emplace_back(text); }
+void errorOut(const char *text) {
+    captured().errors.emplace_back(text);
+}
 
-void logOut(const char *text) { captured().errors.emplace_back(std::string("LOGOUT:") + text); }
+void logOut(const char *text) {
+    captured().errors.emplace_back(std::string("LOGOUT:") + text);
+}
 
 namespace {
 void boxHook(const char *text, const char *caption, plat::MessageIcon) {
@@ -22,8 +26,12 @@ void boxHook(const char *text, const char *caption, plat::MessageIcon) {
 }
 } // namespace
 
-CaptureMessageBoxes::CaptureMessageBoxes() { plat::setMessageBoxHook(&boxHook); }
-CaptureMessageBoxes::~CaptureMessageBoxes() { plat::setMessageBoxHook(nullptr); }
+CaptureMessageBoxes::CaptureMessageBoxes() {
+    plat::setMessageBoxHook(&boxHook);
+}
+CaptureMessageBoxes::~CaptureMessageBoxes() {
+    plat::setMessageBoxHook(nullptr);
+}
 
 std::string tempLogPath(const char *name) {
     const char *dir = std::getenv("TMPDIR");

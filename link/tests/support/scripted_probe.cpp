@@ -60,7 +60,9 @@ ScriptedProbe::ScriptedProbe(int port) : base_("\\\\.\\halvornquidor") {
     plat::registerDeviceProvider(this);
 }
 
-ScriptedProbe::~ScriptedProbe() { plat::unregisterDeviceProvider(this); }
+ScriptedProbe::~ScriptedProbe() {
+    plat::unregisterDeviceProvider(this);
+}
 
 void ScriptedProbe::expect(Bytes request, Bytes answer, Reply reply, std::uint32_t param) {
     std::lock_guard<std::mutex> lock(mutex_);

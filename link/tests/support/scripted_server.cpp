@@ -63,7 +63,8 @@ void unscramble(Bytes &b) {
 
 } // namespace
 
-ScriptedServer::ScriptedServer(Greeting greeting, std::string ident) : greeting_(greeting), ident_(std::move(ident)) {
+ScriptedServer::ScriptedServer(Greeting greeting, std::string ident)
+    : greeting_(greeting), ident_(std::move(ident)) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);

@@ -25,8 +25,12 @@ Clock &clock();
 // before the code under test starts.
 void setClock(Clock *c);
 
-inline std::uint32_t tickMs() { return clock().tickMs(); }
-inline void sleepMs(std::uint32_t ms) { clock().sleepMs(ms); }
+inline std::uint32_t tickMs() {
+    return clock().tickMs();
+}
+inline void sleepMs(std::uint32_t ms) {
+    clock().sleepMs(ms);
+}
 
 // Virtual time: sleeping advances the count at once.
 class VirtualClock final : public Clock {

@@ -36,7 +36,8 @@ public:
     // Reads up to `size` bytes; false on an I/O error. `got` 0 means end of file.
     bool read(void *buf, std::uint32_t size, std::uint32_t &got, std::uint32_t *winError = nullptr);
     // Writes `size` bytes; false when not all of them were written.
-    bool write(const void *buf, std::uint32_t size, std::uint32_t &written, std::uint32_t *winError = nullptr);
+    bool write(const void *buf, std::uint32_t size, std::uint32_t &written,
+               std::uint32_t *winError = nullptr);
     void close();
 
     // Opens an existing file for reading only (no create).

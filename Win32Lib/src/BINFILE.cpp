@@ -1,0 +1,149 @@
+/*
+ * Raw binary files: the reader places a file's bytes at a load address, the
+ * writer writes a window of the image as a flat byte stream with 0xFF in the
+ * gaps, ending at the last stored byte.
+ */
+#include "MEMAREA_Int.h"
+
+#include "plat/file.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+constexpr U64 kAddressSpace = 0x100000000ULL;
+constexpr U32 kMaxGap = 0xFFFFFF;
+
+void _WriteBinData(MEMAREA_OBJ *pObj, OUTFILE_HANDLE hFile, U8 *pBuffer, U32 SAddr, U32 EAddr,
+                   MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext) {
+    U64 pos = SAddr;
+    while (pos <= EAddr) {
+        if (pfUpdateGUI != nullptr) {
+            const MEMAREA_STATUS_INFO info{static_cast<U32>(pos), pObj->NumBlocks};
+            pfUpdateGUI(pGUIContext, &info);
+        }
+        const U64 want = std::min<U64>(static_cast<U64>(EAddr) - pos + 1, MEMAREA_WRITE_BUFFERSIZE);
+        U32 a = 0;
+        const int n = MEMAREA__GetDataBlock(pObj, static_cast<U32>(pos), EAddr, kMaxGap, pBuffer, &a,
+                                            static_cast<int>(want), 0, 0);
+        if (n == 0) {
+            break;
+        }
+        // Padding up to the block: in pieces, so that no size overflows.
+        while (pos < a) {
+            const U32 pad = static_cast<U32>(std::min<U64>(a - pos, 0x80000000ULL));
+            OUTFILE_Write(hFile, nullptr, pad);
+            pos += pad;
+        }
+        OUTFILE_Write(hFile, pBuffer, static_cast<U32>(n));
+        pos += static_cast<U64>(n);
+    }
+}
+
+} // namespace
+
+int MEMAREA_WriteBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                           U32 SAddr, U32 EAddr, MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext) {
+    if (hMemArea == nullptr || sError == nullptr) {
+        return -1;
+    }
+    if (MEMAREA__Lock(hMemArea) != 0) {
+        MEMAREA__SetError(sError, ErrorLen, "Memory image is busy.");
+        return -1;
+    }
+    const U32 modifyCnt = hMemArea->ModifyCnt;
+    MEMAREA_Consolidate(hMemArea);
+    const U32 errLen = ErrorLen > 0 ? static_cast<U32>(ErrorLen) : 0;
+    OUTFILE_HANDLE hFile = OUTFILE_Create(sFilename, sError, errLen);
+    int result = -1;
+    if (hFile != nullptr) {
+        auto *buffer = static_cast<U8 *>(MEMAREA__Malloc(MEMAREA_WRITE_BUFFERSIZE));
+        if (buffer == nullptr) {
+            MEMAREA__SetError(sError, ErrorLen, "Could not write file. Out of memory.");
+            OUTFILE__Close(hFile);
+        } else {
+            _WriteBinData(hMemArea, hFile, buffer, SAddr, EAddr, pfUpdateGUI, pGUIContext);
+            std::free(buffer);
+            result = OUTFILE__Close(hFile);
+        }
+    }
+    if (ErrorLen > 0 && sError[0] != '\0') {
+        result = -1;
+    }
+    if (result != 0) {
+        hMemArea->ModifyCnt = modifyCnt;
+    }
+    MEMAREA__Unlock(hMemArea);
+    return result;
+}
+
+int MEMAREA_WriteBinFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                         U32 SAddr, U32 EAddr) {
+    return MEMAREA_WriteBinFileEx(hMemArea, sFilename, sError, ErrorLen, SAddr, EAddr, nullptr, nullptr);
+}
+
+int MEMAREA_ReadBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                          U32 SAddr, MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext) {
+    MEMAREA__SetError(sError, ErrorLen, "");
+    if (hMemArea == nullptr) {
+        return -1;
+    }
+    if (MEMAREA__Lock(hMemArea) != 0) {
+        MEMAREA__SetError(sError, ErrorLen, "Memory image is busy.");
+        return -1;
+    }
+    int result = 0;
+    std::uint32_t winError = 0;
+    plat::File file = plat::File::openExisting(sFilename, winError);
+    if (!file.isOpen()) {
+        MEMAREA__SetError(sError, ErrorLen, MEMAREA__OpenErrorText(winError, sFilename).c_str());
+        result = -1;
+    } else {
+        auto *buffer = static_cast<U8 *>(MEMAREA__Malloc(MEMAREA_READ_BUFFERSIZE));
+        if (buffer == nullptr) {
+            MEMAREA__SetError(sError, ErrorLen, "Could not read file. Out of memory.");
+            result = -1;
+        } else {
+            U64 adr = SAddr;
+            for (;;) {
+                std::uint32_t got = 0;
+                if (!file.read(buffer, MEMAREA_READ_BUFFERSIZE, got)) {
+                    MEMAREA__SetError(sError, ErrorLen, "Could not read file.");
+                    result = -1;
+                    break;
+                }
+                if (got == 0) {
+                    break;
+                }
+                if (pfUpdateGUI != nullptr) {
+                    const MEMAREA_STATUS_INFO info{static_cast<U32>(adr), hMemArea->NumBlocks};
+                    pfUpdateGUI(pGUIContext, &info);
+                }
+                // A file that reaches past 0xFFFFFFFF would wrap to address 0.
+                if (adr + got > kAddressSpace) {
+                    MEMAREA__SetError(sError, ErrorLen, "Could not read file. File does not fit below 4 GB.");
+                    result = -1;
+                    break;
+                }
+                // A chunk that overlaps stored data is left out, as before.
+                if (MEMAREA__Add(hMemArea, static_cast<U32>(adr), got, buffer, -1) == MEMAREA_ADD_NO_MEMORY) {
+                    MEMAREA__SetError(sError, ErrorLen, "Could not read file. Out of memory.");
+                    result = -1;
+                    break;
+                }
+                adr += got;
+            }
+            std::free(buffer);
+        }
+        file.close();
+    }
+    hMemArea->ModifyCnt = 0;
+    MEMAREA__Unlock(hMemArea);
+    return result;
+}
+
+int MEMAREA_ReadBinFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                        U32 SAddr) {
+    return MEMAREA_ReadBinFileEx(hMemArea, sFilename, sError, ErrorLen, SAddr, nullptr, nullptr);
+}

@@ -1,0 +1,59 @@
+/* Error texts shared by the file readers and writers. */
+#include "MEMAREA_Int.h"
+
+#include "plat/file.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+void MEMAREA__SetError(char *sError, int ErrorLen, const char *sText) {
+    if (sError == nullptr || ErrorLen <= 0) {
+        return;
+    }
+    const size_t room = static_cast<size_t>(ErrorLen) - 1;
+    const size_t n = std::min(std::strlen(sText), room);
+    std::memcpy(sError, sText, n);
+    sError[n] = '\0';
+}
+
+std::string MEMAREA__Format(const char *sFormat, ...) {
+    va_list args;
+    va_start(args, sFormat);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, sFormat, copy);
+    va_end(copy);
+    std::string s(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    if (n > 0) {
+        (void)std::vsnprintf(s.data(), s.size() + 1, sFormat, args);
+    }
+    va_end(args);
+    return s;
+}
+
+std::string MEMAREA__OpenErrorText(unsigned long WinError, const char *sFilename) {
+    const char *reason;
+    switch (WinError) {
+    case plat::kErrFileNotFound:
+        reason = "File not found!";
+        break;
+    case plat::kErrPathNotFound:
+        reason = "Path not found!";
+        break;
+    case plat::kErrAccessDenied:
+        reason = "Access is denied!";
+        break;
+    case plat::kErrInvalidDrive:
+        reason = "Invalid drive!";
+        break;
+    case plat::kErrInvalidName:
+        reason = "The filename syntax is incorrect!";
+        break;
+    default:
+        reason = "Invalid file handle!";
+        break;
+    }
+    return MEMAREA__Format("Could not open file [%s]\n%s", sFilename != nullptr ? sFilename : "", reason);
+}
