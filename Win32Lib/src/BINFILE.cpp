@@ -45,37 +45,16 @@ void _WriteBinData(MEMAREA_OBJ *pObj, OUTFILE_HANDLE hFile, U8 *pBuffer, U32 SAd
 
 int MEMAREA_WriteBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
                            U32 SAddr, U32 EAddr, MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext) {
-    if (hMemArea == nullptr || sError == nullptr) {
-        return -1;
-    }
-    if (MEMAREA__Lock(hMemArea) != 0) {
-        MEMAREA__SetError(sError, ErrorLen, "Memory image is busy.");
-        return -1;
-    }
-    const U32 modifyCnt = hMemArea->ModifyCnt;
-    MEMAREA_Consolidate(hMemArea);
-    const U32 errLen = ErrorLen > 0 ? static_cast<U32>(ErrorLen) : 0;
-    OUTFILE_HANDLE hFile = OUTFILE_Create(sFilename, sError, errLen);
-    int result = -1;
-    if (hFile != nullptr) {
+    return MEMAREA__SaveFile(hMemArea, sFilename, sError, ErrorLen, [&](OUTFILE_HANDLE hFile) {
         auto *buffer = static_cast<U8 *>(MEMAREA__Malloc(MEMAREA_WRITE_BUFFERSIZE));
         if (buffer == nullptr) {
             MEMAREA__SetError(sError, ErrorLen, "Could not write file. Out of memory.");
-            OUTFILE__Close(hFile);
-        } else {
-            _WriteBinData(hMemArea, hFile, buffer, SAddr, EAddr, pfUpdateGUI, pGUIContext);
-            std::free(buffer);
-            result = OUTFILE__Close(hFile);
+            return false;
         }
-    }
-    if (ErrorLen > 0 && sError[0] != '\0') {
-        result = -1;
-    }
-    if (result != 0) {
-        hMemArea->ModifyCnt = modifyCnt;
-    }
-    MEMAREA__Unlock(hMemArea);
-    return result;
+        _WriteBinData(hMemArea, hFile, buffer, SAddr, EAddr, pfUpdateGUI, pGUIContext);
+        std::free(buffer);
+        return true;
+    });
 }
 
 int MEMAREA_WriteBinFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,

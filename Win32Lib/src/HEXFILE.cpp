@@ -408,30 +408,10 @@ int MEMAREA_ReadHexFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sE
 
 int MEMAREA_WriteHexFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
                            MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext) {
-    if (hMemArea == nullptr || sError == nullptr) {
-        return -1;
-    }
-    if (MEMAREA__Lock(hMemArea) != 0) {
-        MEMAREA__SetError(sError, ErrorLen, kImageBusy);
-        return -1;
-    }
-    const U32 modifyCnt = hMemArea->ModifyCnt;
-    MEMAREA_Consolidate(hMemArea);
-    const U32 errLen = ErrorLen > 0 ? static_cast<U32>(ErrorLen) : 0;
-    OUTFILE_HANDLE hFile = OUTFILE_Create(sFilename, sError, errLen);
-    int result = -1;
-    if (hFile != nullptr) {
+    return MEMAREA__SaveFile(hMemArea, sFilename, sError, ErrorLen, [&](OUTFILE_HANDLE hFile) {
         _WriteHexFileFromObj(hMemArea, hFile, pfUpdateGUI, pGUIContext);
-        result = OUTFILE__Close(hFile);
-    }
-    if (ErrorLen > 0 && sError[0] != '\0') {
-        result = -1;
-    }
-    if (result != 0) {
-        hMemArea->ModifyCnt = modifyCnt;
-    }
-    MEMAREA__Unlock(hMemArea);
-    return result;
+        return true;
+    });
 }
 
 int MEMAREA_WriteHexFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen) {

@@ -611,6 +611,20 @@ int MEMAREA__GetDataBlock(MEMAREA_OBJ *pObj, U32 SAddr, U32 EAddr, U32 MaxGap, U
  * Public operations
  */
 
+namespace {
+
+// An address query under the lock; 0 when the image cannot be had.
+U32 _LockedAddr(MEMAREA_HANDLE hMemArea, U32 (*pfQuery)(MEMAREA_OBJ *)) {
+    if (hMemArea == nullptr || MEMAREA__Lock(hMemArea) != 0) {
+        return 0;
+    }
+    const U32 a = pfQuery(hMemArea);
+    MEMAREA__Unlock(hMemArea);
+    return a;
+}
+
+} // namespace
+
 MEMAREA_HANDLE MEMAREA_Create(void) {
     auto *p = static_cast<MEMAREA_OBJ *>(MEMAREA__Malloc(sizeof(MEMAREA_OBJ)));
     if (p == nullptr) {
@@ -716,19 +730,9 @@ int MEMAREA_Consolidate(MEMAREA_HANDLE hMemArea) {
 }
 
 U32 MEMAREA_GetFirstAddr(MEMAREA_HANDLE hMemArea) {
-    if (hMemArea == nullptr || MEMAREA__Lock(hMemArea) != 0) {
-        return 0;
-    }
-    U32 a = MEMAREA__GetFirstAddr(hMemArea);
-    MEMAREA__Unlock(hMemArea);
-    return a;
+    return _LockedAddr(hMemArea, MEMAREA__GetFirstAddr);
 }
 
 U32 MEMAREA_GetLastAddr(MEMAREA_HANDLE hMemArea) {
-    if (hMemArea == nullptr || MEMAREA__Lock(hMemArea) != 0) {
-        return 0;
-    }
-    U32 a = MEMAREA__GetLastAddr(hMemArea);
-    MEMAREA__Unlock(hMemArea);
-    return a;
+    return _LockedAddr(hMemArea, MEMAREA__GetLastAddr);
 }

@@ -9,6 +9,7 @@
 #include "MEMAREA.h"
 #include "OUTFILE.h"
 
+#include <functional>
 #include <string>
 
 #define MIN_ALLOC_SIZE 128
@@ -71,6 +72,13 @@ void MEMAREA__SetAllocFailAfter(long NumAllocs); /* negative: never fail */
 void MEMAREA__SetError(char *sError, int ErrorLen, const char *sText);
 std::string MEMAREA__OpenErrorText(unsigned long WinError, const char *sFilename);
 std::string MEMAREA__Format(const char *sFormat, ...) __attribute__((format(printf, 1, 2)));
+
+/* One save of an image to a new file: takes the lock, consolidates,
+   creates the file and lets Write fill it, closes it. On failure (a text in
+   sError, a fault of the file, or Write returning false) the result is -1
+   and the image keeps the modify count it had. */
+int MEMAREA__SaveFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                      const std::function<bool(OUTFILE_HANDLE)> &Write);
 
 /* OUTFILE_Close that also tells whether any fault happened on the way:
    0 = every byte reached the file, -1 = a fault (its text is in sErr when

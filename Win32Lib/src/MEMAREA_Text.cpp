@@ -1,4 +1,4 @@
-/* Error texts shared by the file readers and writers. */
+/* What the file readers and writers share: error texts and the save frame. */
 #include "MEMAREA_Int.h"
 
 #include "plat/file.h"
@@ -56,4 +56,33 @@ std::string MEMAREA__OpenErrorText(unsigned long WinError, const char *sFilename
         break;
     }
     return MEMAREA__Format("Could not open file [%s]\n%s", sFilename != nullptr ? sFilename : "", reason);
+}
+
+int MEMAREA__SaveFile(MEMAREA_HANDLE hMemArea, const char *sFilename, char *sError, int ErrorLen,
+                      const std::function<bool(OUTFILE_HANDLE)> &Write) {
+    if (hMemArea == nullptr || sError == nullptr) {
+        return -1;
+    }
+    if (MEMAREA__Lock(hMemArea) != 0) {
+        MEMAREA__SetError(sError, ErrorLen, "Memory image is busy.");
+        return -1;
+    }
+    const U32 modifyCnt = hMemArea->ModifyCnt;
+    MEMAREA_Consolidate(hMemArea);
+    const U32 errLen = ErrorLen > 0 ? static_cast<U32>(ErrorLen) : 0;
+    OUTFILE_HANDLE hFile = OUTFILE_Create(sFilename, sError, errLen);
+    int result = -1;
+    if (hFile != nullptr) {
+        const bool written = Write(hFile);
+        result = OUTFILE__Close(hFile) == 0 && written ? 0 : -1;
+    }
+    // The file's own fault texts count too, also when there was no other sign.
+    if (ErrorLen > 0 && sError[0] != '\0') {
+        result = -1;
+    }
+    if (result != 0) {
+        hMemArea->ModifyCnt = modifyCnt;
+    }
+    MEMAREA__Unlock(hMemArea);
+    return result;
 }
