@@ -1,6 +1,7 @@
 // The device operations table. The operations of the connection (Open,
 // ClrError, HasError) live here; the target's come with the target code.
 #include "api.h"
+#include "cpu_state.h"
 #include "link.h"
 #include "main_log.h"
 #include "probe.h"
@@ -25,6 +26,7 @@ int OP_Open() {
     if (MAIN_IsErrorReported() != 0 || LINK_HasCommError() != 0) {
         FERROX_ClrError();
     }
+    CPU_InvalidateRegisterCache();
     if (ProbeConnect() != 0) {
         if (LINK_HasCommError() == 0 && MAIN_IsErrorReported() == 0) {
             MAIN_SetErrorReported(1);
@@ -32,6 +34,9 @@ int OP_Open() {
         }
         return 1;
     }
+    // Every connection starts with the target unpowered; a failure here is
+    // not the open's concern.
+    CPU_PowerDownForEntry(0, 1);
     return 0;
 }
 
@@ -75,9 +80,9 @@ const FERROX_DEVICE_OPS DeviceOps = {
     nullptr,     // SetData
     nullptr,     // SetReg
     nullptr,     // Step
-    nullptr,     // SwitchInterface
-    nullptr,     // SwitchPower
-    nullptr,     // SwitchPowerEx
+    EMU_SwitchInterface, // SwitchInterface
+    EMU_SwitchPower,     // SwitchPower
+    EMU_SwitchPowerEx,   // SwitchPowerEx
     nullptr,     // Unprotect
     nullptr,     // WriteBP
 };
