@@ -41,50 +41,50 @@ int OP_Open() {
 }
 
 const FERROX_DEVICE_OPS DeviceOps = {
-    nullptr,     // Abort
-    nullptr,     // CalcSign
-    nullptr,     // CopyPage
-    nullptr,     // Close
-    OP_ClrError, // ClrError
-    nullptr,     // EnterMonitor
-    nullptr,     // Erase
-    nullptr,     // GetData
-    nullptr,     // GetEEPROM
-    nullptr,     // GetEROM
-    nullptr,     // GetLastResponse
-    nullptr,     // GetReg
-    nullptr,     // GetRegsAll
-    nullptr,     // GetStatus
-    nullptr,     // GetULP
-    nullptr,     // GetVersion
-    nullptr,     // Go
-    nullptr,     // Halt
-    OP_HasError, // HasError
-    nullptr,     // IoTest
-    nullptr,     // IsHalted
-    nullptr,     // IsHaltedEx
-    nullptr,     // IsProtected
-    OP_Open,     // Open
-    nullptr,     // PowerOnReset
-    nullptr,     // ProgEEPROM
-    nullptr,     // ProgEROM
-    nullptr,     // ProgPfBits
-    nullptr,     // ProgULP
-    nullptr,     // ProgUlpBytes
-    nullptr,     // Protect
-    nullptr,     // Reset
-    nullptr,     // SendCommand
-    nullptr,     // SendData
-    nullptr,     // SetBaud
-    nullptr,     // SetBitField
-    nullptr,     // SetData
-    nullptr,     // SetReg
-    nullptr,     // Step
+    nullptr,             // Abort
+    nullptr,             // CalcSign
+    nullptr,             // CopyPage
+    nullptr,             // Close
+    OP_ClrError,         // ClrError
+    nullptr,             // EnterMonitor
+    nullptr,             // Erase
+    nullptr,             // GetData
+    nullptr,             // GetEEPROM
+    nullptr,             // GetEROM
+    nullptr,             // GetLastResponse
+    nullptr,             // GetReg
+    nullptr,             // GetRegsAll
+    nullptr,             // GetStatus
+    nullptr,             // GetULP
+    nullptr,             // GetVersion
+    nullptr,             // Go
+    nullptr,             // Halt
+    OP_HasError,         // HasError
+    nullptr,             // IoTest
+    nullptr,             // IsHalted
+    nullptr,             // IsHaltedEx
+    nullptr,             // IsProtected
+    OP_Open,             // Open
+    nullptr,             // PowerOnReset
+    nullptr,             // ProgEEPROM
+    nullptr,             // ProgEROM
+    nullptr,             // ProgPfBits
+    nullptr,             // ProgULP
+    nullptr,             // ProgUlpBytes
+    nullptr,             // Protect
+    nullptr,             // Reset
+    nullptr,             // SendCommand
+    nullptr,             // SendData
+    nullptr,             // SetBaud
+    nullptr,             // SetBitField
+    nullptr,             // SetData
+    nullptr,             // SetReg
+    nullptr,             // Step
     EMU_SwitchInterface, // SwitchInterface
     EMU_SwitchPower,     // SwitchPower
     EMU_SwitchPowerEx,   // SwitchPowerEx
-    nullptr,     // Unprotect
-    nullptr,     // WriteBP
+    nullptr,             // Unprotect
+    nullptr,             // WriteBP
 };
 
 static_assert(sizeof(FERROX_DEVICE_OPS) == 44 * sizeof(void (*)()), "44 slots");
