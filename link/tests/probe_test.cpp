@@ -454,6 +454,10 @@ TEST(FirmwareImage, BannerAtItsOffsetAndAValidCrc) {
     const U16 crc = CRC16_Calc(FirmwareImage, FW_IMAGE_SIZE - 2, 0);
     EXPECT_EQ(FirmwareImage[FW_IMAGE_SIZE - 2], crc & 0xFF);
     EXPECT_EQ(FirmwareImage[FW_IMAGE_SIZE - 1], crc >> 8);
+    // The data file the build produced is what the library carries.
+    const std::string file = ferrox_test::readFile(FERROX_FW_BIN);
+    ASSERT_EQ(file.size(), std::size_t{FW_IMAGE_SIZE});
+    EXPECT_EQ(0, std::memcmp(file.data(), FirmwareImage, FW_IMAGE_SIZE));
 }
 
 TEST_F(ProbeWire, DownloadExchangeWithTheCrcInItsPlace) {
