@@ -2,6 +2,7 @@
 // frame and the USB transport against an in-process device, and the same
 // over TCP/IP to a loopback server.
 #include "api.h"
+#include "firmware.h"
 #include "link.h"
 #include "tcpip.h"
 
@@ -22,7 +23,22 @@
 
 namespace {
 
-// A probe that answers every request at once with `answerSize` bytes.
+// The answer sizes of the probe commands an open sends.
+std::uint32_t answerFor(std::uint8_t command, std::uint32_t otherwise) {
+    switch (command) {
+    case 0xE8:
+        return 4;
+    case 0x07:
+        return 8;
+    case 0xF2:
+        return 1;
+    default:
+        return otherwise;
+    }
+}
+
+// A probe that answers every request at once with `answerSize` bytes (the
+// open's commands with their own sizes).
 class EchoProbe final : public plat::DeviceProvider {
 public:
     explicit EchoProbe(std::uint32_t answerSize) : answerSize_(answerSize) {
@@ -44,14 +60,14 @@ private:
     class File final : public plat::DeviceFile {
     public:
         explicit File(EchoProbe &p) : probe_(p) {}
-        bool startWrite(const std::uint8_t *, std::uint32_t size, plat::IoCompletion &io) override {
-            probe_.owed_ = probe_.answerSize_;
+        bool startWrite(const std::uint8_t *data, std::uint32_t size, plat::IoCompletion &io) override {
+            probe_.owed_ = answerFor(data[0], probe_.answerSize_);
             io.complete(size);
             return true;
         }
         bool startRead(std::uint8_t *data, std::uint32_t size, plat::IoCompletion &io) override {
             const std::uint32_t n = size < probe_.owed_ ? size : probe_.owed_;
-            std::memset(data, 0x5A, n);
+            std::memset(data, 0, n); // zeros: an unpowered target, no capabilities
             probe_.owed_ -= n;
             io.complete(n);
             return true;
@@ -74,6 +90,8 @@ BENCHMARK(BM_FrameOnly);
 
 // Runs `exchange` once per iteration on an open connection.
 template <typename Exchange> void runOpen(benchmark::State &state, Exchange exchange) {
+    // The echoes carry no firmware identification to check.
+    FW_SetAutoUpdate(0);
     if (FERROX_Open(nullptr, nullptr) != 0) {
         state.SkipWithError("open failed");
         return;
@@ -97,6 +115,15 @@ void writeReadInFrame() {
     benchmark::DoNotOptimize(LINK_WriteRead(request, sizeof request, answer, sizeof answer));
     API_Unlock();
 }
+
+// The CRC of the firmware image, computed before every download.
+void BM_FirmwareImageCrc(benchmark::State &state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(CRC16_Calc(FirmwareImage, FW_IMAGE_SIZE - 2, 0));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (FW_IMAGE_SIZE - 2));
+}
+BENCHMARK(BM_FirmwareImageCrc);
 
 void BM_UsbExchangeThroughExport(benchmark::State &state) {
     EchoProbe probe(2);
@@ -190,7 +217,7 @@ private:
             }
             buf[0] = static_cast<std::uint8_t>(nIn & 0xFF);
             buf[1] = static_cast<std::uint8_t>(nIn >> 8);
-            std::memset(buf + 2, 0xA5, static_cast<std::size_t>(nIn));
+            std::memset(buf + 2, 0, static_cast<std::size_t>(nIn));
             (void)::send(fd, buf, static_cast<std::size_t>(nIn) + 2, MSG_NOSIGNAL);
         }
         ::close(fd);

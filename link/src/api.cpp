@@ -3,6 +3,7 @@
 #include "api.h"
 
 #include "FerroxConst.h"
+#include "firmware.h"
 #include "link.h"
 #include "main_log.h"
 #include "probe.h"
@@ -627,8 +628,6 @@ U32 FERROX_CALL FERROX_CPU_WriteBP(U32 Addr, U32 Flags) {
 }
 
 // ------------------------------------------------------- probe (emulator)
-// The probe commands behind the exports marked "probe layer" arrive with the
-// probe layer; until then those exports answer with their not-open value.
 
 int FERROX_CALL FERROX_EMU_ControlSystemBuffer(U8 Cmd, int /*Reserved*/) {
     return enterFrame<int>("FERROX_EMU_ControlSystemBuffer", 0, [&] {
@@ -644,13 +643,12 @@ int FERROX_CALL FERROX_EMU_ControlUserBuffer(U8 Cmd, int /*Reserved*/) {
     });
 }
 
-int FERROX_CALL FERROX_EMU_ExecCommand(const char * /*sCommand*/, char *pResponse, int ResponseSize) {
+int FERROX_CALL FERROX_EMU_ExecCommand(const char *sCommand, char *pResponse, int ResponseSize) {
     if (pResponse != nullptr && ResponseSize > 0) {
         pResponse[0] = '\0';
     }
-    return enterFrame<int>("FERROX_EMU_ExecCommand", 0, [] {
-        return 0; // probe layer
-    });
+    return enterFrame<int>("FERROX_EMU_ExecCommand", 0,
+                           [&] { return FW_ExecCommand(sCommand, pResponse, ResponseSize); });
 }
 
 U32 FERROX_CALL FERROX_EMU_GetCaps(void) {
@@ -664,9 +662,10 @@ void FERROX_CALL FERROX_EMU_GetFirmwareString(char *pBuffer, int BufferSize) {
     if (pBuffer != nullptr && BufferSize > 0) {
         pBuffer[0] = '\0';
     }
-    enterFrame<int>("FERROX_EMU_GetFirmwareString", 0, [] {
+    enterFrame<int>("FERROX_EMU_GetFirmwareString", 0, [&] {
         MAIN_LogString("FERROX_EMU_GetFirmwareString(...)");
-        nl(); // probe layer
+        EMU_GetFirmwareString(pBuffer, BufferSize);
+        nl();
         return 0;
     });
 }
@@ -675,50 +674,56 @@ int FERROX_CALL FERROX_EMU_GetHWStatus(FERROX_HW_STATUS *pStatus) {
     if (pStatus != nullptr) {
         std::memset(pStatus, 0, sizeof *pStatus);
     }
-    return enterFrame<int>("FERROX_EMU_GetHWStatus", -1, [] {
+    return enterFrame<int>("FERROX_EMU_GetHWStatus", -1, [&] {
         MAIN_LogString("FERROX_EMU_GetHWStatus(...)");
-        return r2(-1); // probe layer
+        return r2(EMU_GetHWStatus(pStatus));
     });
 }
 
 int FERROX_CALL FERROX_EMU_GetHWVersion(void) {
     return enterFrame<int>("FERROX_EMU_GetHWVersion", -1, [] {
         MAIN_LogString("FERROX_EMU_GetHWVersion()");
-        return r2(-1); // probe layer
+        return r2(static_cast<int>(EMU_GetHWVersion()));
     });
 }
 
 int FERROX_CALL FERROX_EMU_GetSN(void) {
-    return enterFrame<int>("FERROX_EMU_GetSN", -1, [] {
-        return -1; // probe layer
-    });
+    return enterFrame<int>("FERROX_EMU_GetSN", -1, [] { return EMU_GetSN(); });
 }
 
-int FERROX_CALL FERROX_EMU_ReadConfigMem(U8 * /*pData*/, U32 Off, U32 NumBytes) {
+int FERROX_CALL FERROX_EMU_ReadConfigMem(U8 *pData, U32 Off, U32 NumBytes) {
     return enterFrame<int>("FERROX_EMU_ReadConfigMem", 0, [&] {
         MAIN_Log("FERROX_EMU_ReadConfigMem(..., Off = 0x%.2X, NumBytes = 0x%.2X)", Off, NumBytes);
-        return r2(0); // probe layer
+        return r2(EMU_ReadConfigMemCopy(pData, Off, NumBytes));
     });
 }
 
-int FERROX_CALL FERROX_EMU_ReadSystemBuffer(U32 NumItems, U16 * /*pData*/) {
+int FERROX_CALL FERROX_EMU_ReadSystemBuffer(U32 NumItems, U16 *pData) {
     return enterFrame<int>("FERROX_EMU_ReadSystemBuffer", -1, [&] {
         MAIN_Log("FERROX_EMU_ReadSystemBuffer (0x%.4X Bytes, ...)", NumItems);
-        return r2(-1); // probe layer
+        const int r = EMU_ReadBuffer(EMU_KIND_SYSTEM_BUFFER, NumItems, pData);
+        if (pData != nullptr) {
+            MAIN_LogData(reinterpret_cast<const U8 *>(pData), NumItems);
+        }
+        return r2(r);
     });
 }
 
-int FERROX_CALL FERROX_EMU_ReadUserBuffer(U32 NumItems, U16 * /*pData*/) {
+int FERROX_CALL FERROX_EMU_ReadUserBuffer(U32 NumItems, U16 *pData) {
     return enterFrame<int>("FERROX_EMU_ReadUserBuffer", -1, [&] {
         MAIN_Log("FERROX_EMU_ReadUserBuffer (0x%.4X Items, ...)", NumItems);
-        return r2(-1); // probe layer
+        const int r = EMU_ReadBuffer(EMU_KIND_USER_BUFFER, NumItems, pData);
+        if (pData != nullptr) {
+            MAIN_LogData(reinterpret_cast<const U8 *>(pData), NumItems);
+        }
+        return r2(r);
     });
 }
 
 int FERROX_CALL FERROX_EMU_SetUSBAddr(U32 Addr) {
     return enterFrame<int>("FERROX_EMU_SetUSBAddr", -1, [&] {
         MAIN_Log("FERROX_EMU_SetUSBAddr(0x%.4X)", Addr);
-        return r4(-1); // probe layer
+        return r4(EMU_SetUSBAddr(Addr));
     });
 }
 
@@ -740,17 +745,17 @@ int FERROX_CALL FERROX_EMU_SwitchPowerEx(U8 Mode) {
     return enterFrame<int>("FERROX_EMU_SwitchPowerEx", -1, [&] {
         MAIN_Log("FERROX_EMU_SwitchPowerEx(0x%.2X)", Mode);
         // Only probes that announce the extended supply switch get it.
-        if ((EMU_GetCaps(0) & 0x40u) == 0) {
+        if ((EMU_GetCaps(0) & EMU_CAP_SWITCH_POWER_EX) == 0) {
             return r2(1);
         }
         return r2(DEVICE_OP(SwitchPowerEx, -1, Mode));
     });
 }
 
-int FERROX_CALL FERROX_EMU_WriteConfigMem(const U8 * /*pData*/, U32 Off, U32 NumBytes) {
+int FERROX_CALL FERROX_EMU_WriteConfigMem(const U8 *pData, U32 Off, U32 NumBytes) {
     return enterFrame<int>("FERROX_EMU_WriteConfigMem", 0, [&] {
         MAIN_Log("FERROX_EMU_WriteConfigMem(..., Off = 0x%.2X, NumBytes = 0x%.2X)", Off, NumBytes);
-        return r2(0); // probe layer
+        return r2(EMU_WriteConfigMemBytes(pData, Off, NumBytes));
     });
 }
 

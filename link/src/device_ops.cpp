@@ -1,6 +1,7 @@
 // The device operations table. The operations of the connection (Open,
 // ClrError, HasError) live here; the target's come with the target code.
 #include "api.h"
+#include "cpu_state.h"
 #include "link.h"
 #include "main_log.h"
 #include "probe.h"
@@ -25,6 +26,7 @@ int OP_Open() {
     if (MAIN_IsErrorReported() != 0 || LINK_HasCommError() != 0) {
         FERROX_ClrError();
     }
+    CPU_InvalidateRegisterCache();
     if (ProbeConnect() != 0) {
         if (LINK_HasCommError() == 0 && MAIN_IsErrorReported() == 0) {
             MAIN_SetErrorReported(1);
@@ -32,54 +34,57 @@ int OP_Open() {
         }
         return 1;
     }
+    // Every connection starts with the target unpowered; a failure here is
+    // not the open's concern.
+    CPU_PowerDownForEntry(0, 1);
     return 0;
 }
 
 const FERROX_DEVICE_OPS DeviceOps = {
-    nullptr,     // Abort
-    nullptr,     // CalcSign
-    nullptr,     // CopyPage
-    nullptr,     // Close
-    OP_ClrError, // ClrError
-    nullptr,     // EnterMonitor
-    nullptr,     // Erase
-    nullptr,     // GetData
-    nullptr,     // GetEEPROM
-    nullptr,     // GetEROM
-    nullptr,     // GetLastResponse
-    nullptr,     // GetReg
-    nullptr,     // GetRegsAll
-    nullptr,     // GetStatus
-    nullptr,     // GetULP
-    nullptr,     // GetVersion
-    nullptr,     // Go
-    nullptr,     // Halt
-    OP_HasError, // HasError
-    nullptr,     // IoTest
-    nullptr,     // IsHalted
-    nullptr,     // IsHaltedEx
-    nullptr,     // IsProtected
-    OP_Open,     // Open
-    nullptr,     // PowerOnReset
-    nullptr,     // ProgEEPROM
-    nullptr,     // ProgEROM
-    nullptr,     // ProgPfBits
-    nullptr,     // ProgULP
-    nullptr,     // ProgUlpBytes
-    nullptr,     // Protect
-    nullptr,     // Reset
-    nullptr,     // SendCommand
-    nullptr,     // SendData
-    nullptr,     // SetBaud
-    nullptr,     // SetBitField
-    nullptr,     // SetData
-    nullptr,     // SetReg
-    nullptr,     // Step
-    nullptr,     // SwitchInterface
-    nullptr,     // SwitchPower
-    nullptr,     // SwitchPowerEx
-    nullptr,     // Unprotect
-    nullptr,     // WriteBP
+    nullptr,             // Abort
+    nullptr,             // CalcSign
+    nullptr,             // CopyPage
+    nullptr,             // Close
+    OP_ClrError,         // ClrError
+    nullptr,             // EnterMonitor
+    nullptr,             // Erase
+    nullptr,             // GetData
+    nullptr,             // GetEEPROM
+    nullptr,             // GetEROM
+    nullptr,             // GetLastResponse
+    nullptr,             // GetReg
+    nullptr,             // GetRegsAll
+    nullptr,             // GetStatus
+    nullptr,             // GetULP
+    nullptr,             // GetVersion
+    nullptr,             // Go
+    nullptr,             // Halt
+    OP_HasError,         // HasError
+    nullptr,             // IoTest
+    nullptr,             // IsHalted
+    nullptr,             // IsHaltedEx
+    nullptr,             // IsProtected
+    OP_Open,             // Open
+    nullptr,             // PowerOnReset
+    nullptr,             // ProgEEPROM
+    nullptr,             // ProgEROM
+    nullptr,             // ProgPfBits
+    nullptr,             // ProgULP
+    nullptr,             // ProgUlpBytes
+    nullptr,             // Protect
+    nullptr,             // Reset
+    nullptr,             // SendCommand
+    nullptr,             // SendData
+    nullptr,             // SetBaud
+    nullptr,             // SetBitField
+    nullptr,             // SetData
+    nullptr,             // SetReg
+    nullptr,             // Step
+    EMU_SwitchInterface, // SwitchInterface
+    EMU_SwitchPower,     // SwitchPower
+    EMU_SwitchPowerEx,   // SwitchPowerEx
+    nullptr,             // Unprotect
+    nullptr,             // WriteBP
 };
 
 static_assert(sizeof(FERROX_DEVICE_OPS) == 44 * sizeof(void (*)()), "44 slots");

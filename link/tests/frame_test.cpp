@@ -3,6 +3,7 @@
 #include "api.h"
 #include "capture.h"
 #include "main_log.h"
+#include "probe_script.h"
 #include "scripted_probe.h"
 
 #include "plat/clock.h"
@@ -136,6 +137,7 @@ TEST(Frame, CompileDateInTheShapeOfTheBuildDate) {
 
 TEST(Frame, CallTextsNameRegistersAndUnknownOnes) {
     ferrox_test::ScriptedProbe probe;
+    ferrox_test::scriptOpen(probe);
     const std::string path = ferrox_test::tempLogPath("regnames");
     FERROX_SetLogFile(path.c_str());
     FERROX_CPU_GetReg(10);

@@ -2,6 +2,7 @@
 #include "api.h"
 #include "capture.h"
 #include "link.h"
+#include "probe_script.h"
 #include "scripted_server.h"
 #include "tcpip.h"
 
@@ -42,10 +43,13 @@ TEST(TcpScrambling, RunningXorStartsAt0xFFForEveryPayload) {
 class TcpTransport : public ::testing::Test {
 protected:
     void connect(ScriptedServer &server) {
+        ferrox_test::scriptOpen(server);
         ASSERT_EQ(FERROX_SelectTCPIP("127.0.0.1", server.port()), 0);
         ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
         ASSERT_EQ(LINK_GetTransportKind(), LINK_KIND_TCPIP);
+        base_ = server.frames().size(); // the open's own frames
     }
+    std::size_t base_ = 0;
 };
 
 TEST_F(TcpTransport, FramesCarryHeadsCountsAndScrambledPayloads) {
@@ -62,11 +66,11 @@ TEST_F(TcpTransport, FramesCarryHeadsCountsAndScrambledPayloads) {
     EXPECT_EQ(LINK_WriteRead(power, 2, nullptr, 0), 0); // no answer: a write frame
     EXPECT_EQ(LINK_Read(answer, 2), 2);
     EXPECT_EQ(Bytes(answer, answer + 2), (Bytes{0x12, 0x34}));
-    const auto frames = server.frames(3);
-    ASSERT_EQ(frames.size(), 3u);
-    EXPECT_EQ(frames[0].head, (Bytes{0x03, 0x01, 0x00, 0x08, 0x00}));
-    EXPECT_EQ(frames[1].head, (Bytes{0x02, 0x02, 0x00}));
-    EXPECT_EQ(frames[2].head, (Bytes{0x01, 0x02, 0x00}));
+    const auto frames = server.frames(base_ + 3);
+    ASSERT_EQ(frames.size(), base_ + 3);
+    EXPECT_EQ(frames[base_].head, (Bytes{0x03, 0x01, 0x00, 0x08, 0x00}));
+    EXPECT_EQ(frames[base_ + 1].head, (Bytes{0x02, 0x02, 0x00}));
+    EXPECT_EQ(frames[base_ + 2].head, (Bytes{0x01, 0x02, 0x00}));
     EXPECT_TRUE(server.mismatches().empty());
 }
 
@@ -77,7 +81,7 @@ TEST_F(TcpTransport, LargestWriteIsFramedAndOneMoreIsRefusedBeforeSending) {
     Bytes payload(65536, 0x5A);
     server.expect(Bytes(65535, 0x5A), {});
     EXPECT_EQ(IP_Write(payload.data(), 65535), 65535);
-    EXPECT_EQ(server.frames(1)[0].head, (Bytes{0x02, 0xFF, 0xFF}));
+    EXPECT_EQ(server.frames(base_ + 1)[base_].head, (Bytes{0x02, 0xFF, 0xFF}));
     EXPECT_EQ(IP_Write(payload.data(), 65536), 0);
     EXPECT_EQ(LINK_WriteRead(payload.data(), 65536, payload.data(), 2), 0);
     EXPECT_EQ(captured().messageBoxes,
@@ -88,7 +92,7 @@ TEST_F(TcpTransport, LargestWriteIsFramedAndOneMoreIsRefusedBeforeSending) {
     const U8 one[1] = {0x01};
     U8 got[1] = {};
     EXPECT_EQ(LINK_WriteRead(one, 1, got, 1), 1);
-    EXPECT_EQ(server.frames(2).size(), 2u);
+    EXPECT_EQ(server.frames(base_ + 2).size(), base_ + 2);
     EXPECT_TRUE(server.mismatches().empty());
 }
 
@@ -115,7 +119,7 @@ TEST_F(TcpTransport, ClosedConnectionClosesTheSocketAndLaterFramesGiveNothing) {
     EXPECT_EQ(LINK_WriteRead(req, 1, got, 8), 0);
     EXPECT_FALSE(IP_HasSocket());
     EXPECT_EQ(LINK_WriteRead(req, 1, got, 8), 0);
-    EXPECT_EQ(server.frames(1).size(), 1u);
+    EXPECT_EQ(server.frames(base_ + 1).size(), base_ + 1);
     EXPECT_TRUE(captured().errors.empty()); // callers see the short answer
 }
 
@@ -171,6 +175,7 @@ TEST_F(TcpTransport, NoServerListeningFailsTheConnect) {
 
 TEST_F(TcpTransport, HostNameIsLookedUp) {
     ScriptedServer server;
+    ferrox_test::scriptOpen(server);
     ASSERT_EQ(FERROX_SelectTCPIP("localhost", server.port()), 0);
     EXPECT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     EXPECT_EQ(server.connections(), 1);

@@ -4,6 +4,7 @@
 #include "capture.h"
 #include "link.h"
 #include "main_log.h"
+#include "probe_script.h"
 #include "scripted_probe.h"
 #include "usb.h"
 
@@ -37,7 +38,9 @@ TEST(UsbTransport, DeviceAndPipeNamesCarryThePortNumber) {
 
 TEST(UsbTransport, ShortAnswerIsReportedOnceThenTheLinkStaysSilentUntilClrError) {
     ScriptedProbe probe;
+    ferrox_test::scriptOpen(probe);
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    const std::size_t openWrites = probe.writes().size();
     const U8 request[1] = {0x07};
     U8 answer[4] = {};
     probe.expect({0x07}, {1, 2, 3, 4}, ScriptedProbe::Reply::Short, 3);
@@ -51,7 +54,7 @@ TEST(UsbTransport, ShortAnswerIsReportedOnceThenTheLinkStaysSilentUntilClrError)
     EXPECT_EQ(LINK_WriteRead(request, 1, answer, 4), 0);
     EXPECT_EQ(LINK_Write(request, 1), 0);
     EXPECT_EQ(LINK_Read(answer, 4), 0);
-    EXPECT_EQ(probe.writes().size(), 1u);
+    EXPECT_EQ(probe.writes().size(), openWrites + 1);
     EXPECT_EQ(captured().errors.size(), 1u);
     EXPECT_EQ(FERROX_HasError(), 1);
 
@@ -92,6 +95,7 @@ TEST(UsbTransport, ReadIsSplitIntoRequestsOfAtMost2048Bytes) {
 
 TEST(UsbTransport, IncompleteReadChunkReportsItsOwnSizes) {
     ScriptedProbe probe;
+    ferrox_test::scriptOpen(probe);
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     probe.expect({0xD2, 0x04}, {0x34}, ScriptedProbe::Reply::Short, 1);
     // The user buffer's count: two bytes written, two bytes read.
@@ -103,6 +107,7 @@ TEST(UsbTransport, IncompleteReadChunkReportsItsOwnSizes) {
 TEST(UsbTransport, AnswerCountsWithinItsBudgetOf5000ms) {
     plat::ScopedVirtualClock clock(0);
     ScriptedProbe probe;
+    ferrox_test::scriptOpen(probe);
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     const U8 request[1] = {0xF0};
     U8 answer[4] = {};
@@ -121,6 +126,7 @@ TEST(UsbTransport, AnswerCountsWithinItsBudgetOf5000ms) {
 
 TEST(UsbTransport, UnpluggedProbeShowsOnTheNextTransfer) {
     ScriptedProbe probe;
+    ferrox_test::scriptOpen(probe);
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     probe.setPresent(false);
     const U8 request[1] = {0x07};
@@ -138,6 +144,7 @@ TEST(UsbTransport, SelectUsbReconnectsOnlyWhenConnected) {
     EXPECT_EQ(LINK_GetUsbPort(), 3);
     // Connected: reconnects at once, and fails where no probe answers.
     ASSERT_EQ(FERROX_SelectUSB(0), 0);
+    ferrox_test::scriptOpen(probe);
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     EXPECT_EQ(FERROX_SelectUSB(3), 1);
     EXPECT_EQ(FERROX_SelectUSB(0), 0); // not connected after the failure
@@ -153,6 +160,7 @@ TEST(Open, WithoutProbeFailsWithTheConnectText) {
 
 TEST(Open, SecondOpenKeepsTheFirstOutputFunctions) {
     ScriptedProbe probe;
+    ferrox_test::scriptOpen(probe);
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     ASSERT_EQ(FERROX_Open(nullptr, nullptr), 0);
     EXPECT_EQ(API_GetErrorOut(), &ferrox_test::errorOut);
@@ -161,6 +169,7 @@ TEST(Open, SecondOpenKeepsTheFirstOutputFunctions) {
 
 TEST(Open, ClrErrorAfterAReportedErrorCleansTheSystemBuffer) {
     ScriptedProbe probe;
+    ferrox_test::scriptOpen(probe);
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     API_Lock("test");
     MAIN_ReportStatus(9, 0);
@@ -178,6 +187,7 @@ TEST(Open, ClrErrorAfterAReportedErrorCleansTheSystemBuffer) {
 TEST(Open, AfterCloseAnExportReopensWithoutOutputFunctions) {
     ferrox_test::CaptureMessageBoxes boxes;
     ScriptedProbe probe;
+    ferrox_test::scriptOpen(probe);
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     FERROX_Close();
     EXPECT_EQ(FERROX_IsOpen(), 0);
@@ -187,6 +197,7 @@ TEST(Open, AfterCloseAnExportReopensWithoutOutputFunctions) {
     EXPECT_EQ(captured().messageBoxes,
               std::vector<std::string>{"Quidor Error|Can not connect to Quidor via USB."});
     probe.setPresent(true);
+    ferrox_test::scriptOpen(probe);
     EXPECT_EQ(FERROX_CPU_IsHalted(), 0);
     EXPECT_EQ(FERROX_IsOpen(), 1);
     EXPECT_EQ(API_GetErrorOut(), nullptr);
@@ -194,9 +205,11 @@ TEST(Open, AfterCloseAnExportReopensWithoutOutputFunctions) {
 
 TEST(Open, SwitchPowerExNeedsTheCapabilityBit) {
     ScriptedProbe probe;
+    ferrox_test::scriptOpen(probe);
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    const std::size_t writes = probe.writes().size();
     EXPECT_EQ(FERROX_EMU_SwitchPowerEx(1), 1);
-    EXPECT_TRUE(probe.writes().empty());
+    EXPECT_EQ(probe.writes().size(), writes);
 }
 
 } // namespace
