@@ -260,6 +260,18 @@ TEST_F(ProbeSim, ConfigurationMemoryRoundTripsThroughTheProbe) {
     EXPECT_EQ(FERROX_EMU_SetUSBAddr(0), 0);
     EXPECT_EQ(probe_.configMemory()[0], 0);
     EXPECT_EQ(probe_.configMemory()[CONFIG_OFF_VOLTAGE_SEL], SUPPLY_SEL_5V);
+
+    // A new address is read back at once and used from the next plug-in on.
+    EXPECT_EQ(FERROX_EMU_SetUSBAddr(2), 0);
+    EXPECT_EQ(probe_.configMemory()[0], 2);
+    FERROX_Close();
+    front_.unplug();
+    front_.plugIn();
+    EXPECT_EQ(FERROX_SelectUSB(2), 0);
+    ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    U8 cfg[1] = {0xEE};
+    EXPECT_EQ(FERROX_EMU_ReadConfigMem(cfg, 0, 1), 0);
+    EXPECT_EQ(cfg[0], 2);
 }
 
 TEST_F(ProbeSim, BuffersCollectWhatTheProbeRecorded) {

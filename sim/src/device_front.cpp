@@ -40,7 +40,7 @@ private:
     Kind kind_;
 };
 
-DeviceFront::DeviceFront(Probe &probe) : probe_(probe) {
+DeviceFront::DeviceFront(Probe &probe) : probe_(probe), enumeratedAddress_(probe.configMemory()[0]) {
     plat::registerDeviceProvider(this);
 }
 
@@ -49,7 +49,7 @@ DeviceFront::~DeviceFront() {
 }
 
 std::string DeviceFront::deviceNameLocked() const {
-    const unsigned address = probe_.configMemory()[0];
+    const unsigned address = enumeratedAddress_;
     std::string name = "\\\\.\\halvornquidor";
     if (address != 0) {
         name += std::to_string(address);
@@ -94,6 +94,7 @@ void DeviceFront::unplug() {
 void DeviceFront::plugIn() {
     std::lock_guard<std::mutex> lock(mutex_);
     plugged_ = true;
+    enumeratedAddress_ = probe_.configMemory()[0];
 }
 
 bool DeviceFront::plugged() {

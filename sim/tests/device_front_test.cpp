@@ -54,8 +54,11 @@ TEST_F(DeviceFrontTest, TheLibraryTransportReachesTheProbe) {
     EXPECT_EQ(LINK_HasCommError(), 1);
 }
 
-TEST_F(DeviceFrontTest, DeviceNameFollowsTheUsbAddress) {
+TEST_F(DeviceFrontTest, DeviceNameFollowsTheUsbAddressFromTheNextPlugIn) {
     front_.withProbe([](sim::Probe &p) { p.configMemory()[0] = 2; });
+    EXPECT_EQ(front_.deviceName(), "\\\\.\\halvornquidor");
+    front_.unplug();
+    front_.plugIn();
     EXPECT_EQ(front_.deviceName(), "\\\\.\\halvornquidor2");
     std::uint32_t err = 0;
     EXPECT_EQ(plat::openDevice("\\\\.\\halvornquidor\\pipe00", err), nullptr);

@@ -24,8 +24,10 @@ public:
 
     std::unique_ptr<plat::DeviceFile> open(const char *name) override;
 
-    // "\\.\halvornquidor" for USB address 0, else with the address appended
-    // (byte 0 of the configuration memory, as the probe enumerates with it).
+    // "\\.\halvornquidor" for USB address 0, else with the address appended:
+    // byte 0 of the configuration memory as it was when the probe was last
+    // plugged in. A new address takes effect at the next plug-in, as a real
+    // probe enumerates with it only then.
     std::string deviceName();
 
     // The probe vanishes from the namespace (a dropped connection) until
@@ -61,6 +63,7 @@ private:
     Probe &probe_;
     std::mutex mutex_;
     bool plugged_ = true;
+    unsigned enumeratedAddress_ = 0;
     PendingRead pending_;
     PendingRead late_;
 };
