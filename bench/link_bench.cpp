@@ -116,6 +116,15 @@ void writeReadInFrame() {
     API_Unlock();
 }
 
+// The CRC of the firmware image, computed before every download.
+void BM_FirmwareImageCrc(benchmark::State &state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(CRC16_Calc(FirmwareImage, FW_IMAGE_SIZE - 2, 0));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (FW_IMAGE_SIZE - 2));
+}
+BENCHMARK(BM_FirmwareImageCrc);
+
 void BM_UsbExchangeThroughExport(benchmark::State &state) {
     EchoProbe probe(2);
     runOpen(state, controlUserBuffer);

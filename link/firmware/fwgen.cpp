@@ -95,7 +95,9 @@ int main(int argc, char **argv) {
         } else if (op == "crc") {
             std::string at;
             words >> at;
-            crc = at == "first" ? Crc::First : at == "last" ? Crc::Last : (fail(where, "crc first|last"), Crc::None);
+            crc = at == "first"  ? Crc::First
+                  : at == "last" ? Crc::Last
+                                 : (fail(where, "crc first|last"), Crc::None);
         } else if (op == "at") {
             std::string off, kind;
             words >> off >> kind;
@@ -145,8 +147,8 @@ int main(int argc, char **argv) {
     }
     if (crc != Crc::None) {
         const bool first = crc == Crc::First;
-        const std::uint16_t v = first ? crcKermit(image.data() + 2, image.size() - 2)
-                                      : crcKermit(image.data(), image.size() - 2);
+        const std::uint16_t v =
+            first ? crcKermit(image.data() + 2, image.size() - 2) : crcKermit(image.data(), image.size() - 2);
         std::uint8_t *at = first ? image.data() : image.data() + image.size() - 2;
         at[0] = static_cast<std::uint8_t>(v);
         at[1] = static_cast<std::uint8_t>(v >> 8);

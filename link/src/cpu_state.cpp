@@ -93,7 +93,8 @@ int CPU_SwitchSupply(U8 Command, U8 On, U8 OnlyRecord, U8 *pAnswer) {
     while (now.VTarget > CPU_POWER_OFF_MILLIVOLTS) {
         if (polls == kPowerPolls) {
             if (OnlyRecord == 0) {
-                MAIN_ReportErrorOnce("Quidor Hardware problem !\nCould not power down target to enter Monitor-mode.");
+                MAIN_ReportErrorOnce(
+                    "Quidor Hardware problem !\nCould not power down target to enter Monitor-mode.");
             }
             return -2;
         }

@@ -37,7 +37,8 @@ std::size_t bannerLength() {
 // Reply text: appended while room remains, one byte kept for the NUL.
 class Reply {
 public:
-    Reply(char *pResponse, int ResponseSize) : p_(pResponse), size_(pResponse != nullptr ? ResponseSize : 0) {}
+    Reply(char *pResponse, int ResponseSize)
+        : p_(pResponse), size_(pResponse != nullptr ? ResponseSize : 0) {}
     void add(const char *sText) {
         for (; *sText != '\0' && len_ + 1 < size_; ++sText) {
             p_[len_++] = *sText;

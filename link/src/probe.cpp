@@ -216,7 +216,8 @@ int EMU_GetFirmwareString(char *pBuffer, int BufferSize) {
         }
         U8 raw[2] = {};
         if (LINK_WriteRead(request, 1, raw, 2) != 2) {
-            EMU_ReportOnce("EMU_GetFirmwareString: Insufficient data read when trying to read the string length.");
+            EMU_ReportOnce(
+                "EMU_GetFirmwareString: Insufficient data read when trying to read the string length.");
             return 1;
         }
         length = get16(raw);
@@ -225,9 +226,10 @@ int EMU_GetFirmwareString(char *pBuffer, int BufferSize) {
         }
         if (attempt == 1) {
             char text[256];
-            std::snprintf(text, sizeof text,
-                          "EMU_GetFirmwareString: Quidor reports unsupported firmware string size of %d (expected %d)",
-                          length, kFirmwareStringLong);
+            std::snprintf(
+                text, sizeof text,
+                "EMU_GetFirmwareString: Quidor reports unsupported firmware string size of %d (expected %d)",
+                length, kFirmwareStringLong);
             EMU_ReportOnce(text);
             return 2;
         }
@@ -328,7 +330,8 @@ int EMU_ReadBuffer(U8 Kind, U32 NumItems, U16 *pData) {
     if (NumItems > 65535 || pData == nullptr || ProbeUnusable != 0 || LINK_HasCommError() != 0) {
         return -1;
     }
-    const U8 request[4] = {Kind, EMU_CMD_BUFFER_READ, static_cast<U8>(NumItems), static_cast<U8>(NumItems >> 8)};
+    const U8 request[4] = {Kind, EMU_CMD_BUFFER_READ, static_cast<U8>(NumItems),
+                           static_cast<U8>(NumItems >> 8)};
     LINK_Write(request, 4);
     U8 raw[2] = {};
     if (LINK_Read(raw, 2) != 2) {

@@ -310,8 +310,8 @@ int CPU_ReadRegisters() {
         U16 first = 0xFFFF;
         U16 count = 0;
         result = 2;
-        if (CPU_NextAnswerWord(&first) == 0 && first == TAMSA_STATUS_CODE_OK && CPU_NextAnswerWord(&count) == 0 &&
-            count == 10) {
+        if (CPU_NextAnswerWord(&first) == 0 && first == TAMSA_STATUS_CODE_OK &&
+            CPU_NextAnswerWord(&count) == 0 && count == 10) {
             U16 values[10] = {};
             int filled = 0;
             while (filled < 10 && CPU_NextAnswerWord(&values[filled]) == 0) {

@@ -460,8 +460,9 @@ int CPU_StopTarget(U8 OnlyRecord) {
 }
 
 int CPU_SetAnswerTimeout(U32 Value) {
-    const U8 request[5] = {kCmdAnswerTimeout, static_cast<U8>(Value & 0xFF), static_cast<U8>((Value >> 8) & 0xFF),
-                           static_cast<U8>((Value >> 16) & 0xFF), static_cast<U8>(Value >> 24)};
+    const U8 request[5] = {kCmdAnswerTimeout, static_cast<U8>(Value & 0xFF),
+                           static_cast<U8>((Value >> 8) & 0xFF), static_cast<U8>((Value >> 16) & 0xFF),
+                           static_cast<U8>(Value >> 24)};
     U8 answer = 0;
     if (LINK_WriteRead(request, 5, &answer, 1) != 1) {
         return -1;
@@ -530,7 +531,8 @@ int CPU_RequireHalted() {
     int r = CPU_EnsureMonitor(0);
     if (r == 0) {
         const int h = CPU_GetHaltState(0);
-        if (h == FERROX_HALT_STATE_RUNNING || h == FERROX_HALT_STATE_ERROR || h == FERROX_HALT_STATE_POWEROFF) {
+        if (h == FERROX_HALT_STATE_RUNNING || h == FERROX_HALT_STATE_ERROR ||
+            h == FERROX_HALT_STATE_POWEROFF) {
             r = 6;
         }
     }

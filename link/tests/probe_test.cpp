@@ -71,7 +71,8 @@ TEST_F(ProbeWire, OpenReadsFirmwareCapsAndConfigTwiceAroundTheSupplySwitch) {
     s.config = pattern(256, 3);
     open(s);
     const auto all = probe_.writes();
-    EXPECT_EQ(all, (std::vector<Bytes>{{0x01}, {0xE8}, {0x8E}, {0x07}, {0xF2, 0x00}, {0x01}, {0xE8}, {0x8E}}));
+    EXPECT_EQ(all,
+              (std::vector<Bytes>{{0x01}, {0xE8}, {0x8E}, {0x07}, {0xF2, 0x00}, {0x01}, {0xE8}, {0x8E}}));
     EXPECT_EQ(FERROX_EMU_GetCaps(), kConfigCaps);
     U8 config[256] = {};
     EXPECT_EQ(FERROX_EMU_ReadConfigMem(config, 0, 256), 0);
@@ -123,7 +124,8 @@ TEST_F(ProbeWire, ConfigMemoryRangeChecks) {
         std::memset(out, 0xEE, sizeof out);
         EXPECT_EQ(FERROX_EMU_ReadConfigMem(c.nullData ? nullptr : out, c.off, c.num), c.result);
         if (c.result == 0 && !c.nullData) {
-            EXPECT_EQ(Bytes(out, out + c.num), Bytes(s.config.begin() + c.off, s.config.begin() + c.off + c.num));
+            EXPECT_EQ(Bytes(out, out + c.num),
+                      Bytes(s.config.begin() + c.off, s.config.begin() + c.off + c.num));
             EXPECT_EQ(out[c.num], 0xEE); // nothing beyond the count
         }
         // The write export applies the same check before any exchange.
@@ -249,7 +251,9 @@ TEST_F(ProbeWire, FirmwareStringLengthIsCheckedWithOneRetry) {
         const char *error;
     };
     for (const Case &c :
-         {Case{{40, 40}, 2, "EMU_GetFirmwareString: Quidor reports unsupported firmware string size of 40 (expected 112)"},
+         {Case{{40, 40},
+               2,
+               "EMU_GetFirmwareString: Quidor reports unsupported firmware string size of 40 (expected 112)"},
           Case{{40, 37}, 0, nullptr}, Case{{112}, 0, nullptr}}) {
         SCOPED_TRACE(c.lengths.size());
         ProbeDisconnect();
@@ -401,8 +405,9 @@ TEST_F(ProbeWire, SupplyThatNeverFallsIsReportedUnlessOnlyRecorded) {
         EXPECT_EQ(CPU_PowerDownForEntry(0, onlyRecord), -2);
         API_Unlock();
     }
-    EXPECT_EQ(captured().errors, std::vector<std::string>{
-                                     "Quidor Hardware problem !\nCould not power down target to enter Monitor-mode."});
+    EXPECT_EQ(captured().errors,
+              std::vector<std::string>{
+                  "Quidor Hardware problem !\nCould not power down target to enter Monitor-mode."});
 }
 
 TEST_F(ProbeWire, SwitchPowerReportsAFailedStatusRead) {
@@ -449,6 +454,10 @@ TEST(FirmwareImage, BannerAtItsOffsetAndAValidCrc) {
     const U16 crc = CRC16_Calc(FirmwareImage, FW_IMAGE_SIZE - 2, 0);
     EXPECT_EQ(FirmwareImage[FW_IMAGE_SIZE - 2], crc & 0xFF);
     EXPECT_EQ(FirmwareImage[FW_IMAGE_SIZE - 1], crc >> 8);
+    // The data file the build produced is what the library carries.
+    const std::string file = ferrox_test::readFile(FERROX_FW_BIN);
+    ASSERT_EQ(file.size(), std::size_t{FW_IMAGE_SIZE});
+    EXPECT_EQ(0, std::memcmp(file.data(), FirmwareImage, FW_IMAGE_SIZE));
 }
 
 TEST_F(ProbeWire, DownloadExchangeWithTheCrcInItsPlace) {
@@ -479,6 +488,12 @@ TEST_F(ProbeWire, DownloadExchangeWithTheCrcInItsPlace) {
         EXPECT_EQ(got, crc);
         EXPECT_EQ(image, pattern(c.size, 0x21)); // the caller's image is untouched
     }
+    // Sizes the 16-bit size word or the CRC cannot carry go nowhere.
+    const Bytes big(0x10000, 0);
+    EXPECT_EQ(FW_Download(big.data(), 0x10000, nullptr, 0), 1);
+    EXPECT_EQ(FW_Download(big.data(), 1, nullptr, 0), 1);
+    EXPECT_EQ(FW_Download(nullptr, 100, nullptr, 0), 1);
+    EXPECT_EQ(probe_.writes().size(), 9u);
     EXPECT_FALSE(EMU_IsProbeUnusable());
     EXPECT_TRUE(captured().errors.empty());
 }
@@ -529,9 +544,9 @@ TEST_F(ProbeWire, ConnectComparesTheProbesTextWithTheBanner) {
         bool updated;
         int connect;
     };
-    for (const Case &c : {Case{banner, false, 0}, Case{"Quidor Rev 2.0", false, 0},
-                          Case{banner + " patched", true, 0}, Case{"Quidor Rev 1.8 Tamsa", true, 0},
-                          Case{"BOOTLOADER 0.9", false, 1}, Case{"", false, 1}}) {
+    for (const Case &c :
+         {Case{banner, false, 0}, Case{"Quidor Rev 2.0", false, 0}, Case{banner + " patched", true, 0},
+          Case{"Quidor Rev 1.8 Tamsa", true, 0}, Case{"BOOTLOADER 0.9", false, 1}, Case{"", false, 1}}) {
         SCOPED_TRACE(c.probeText);
         ProbeDisconnect();
         probe_.expect({0x01}, firmwareAnswer(c.probeText));
@@ -609,9 +624,9 @@ TEST_F(ProbeWire, SetSNProgramsAnErasedNumberOnly) {
         int result;
         const char *reply;
     };
-    for (const Case &c : {Case{"setsn = 1234", 0xFFFFFFFFu, 0, 0, "O.K.\n"},
-                          Case{"SETSN=1234", 0xFFFFFFFFu, 1, 1, "ERR\n"},
-                          Case{"SetSN=5", 77, 0, 1, "ERROR - S/N 77 can not be overwritten by S/N 5\n"}}) {
+    for (const Case &c :
+         {Case{"setsn = 1234", 0xFFFFFFFFu, 0, 0, "O.K.\n"}, Case{"SETSN=1234", 0xFFFFFFFFu, 1, 1, "ERR\n"},
+          Case{"SetSN=5", 77, 0, 1, "ERROR - S/N 77 can not be overwritten by S/N 5\n"}}) {
         SCOPED_TRACE(c.command);
         ProbeDisconnect();
         ASSERT_EQ(LINK_Connect(), 0);

@@ -37,7 +37,9 @@ public:
             events_.push_back("probe" + std::to_string(p[0]) + (n > 1 ? ":" + std::to_string(p[1]) : ""));
             return;
         }
-        const auto word = [p](std::size_t i) { return static_cast<std::uint16_t>(p[3 + 2 * i] | p[4 + 2 * i] << 8); };
+        const auto word = [p](std::size_t i) {
+            return static_cast<std::uint16_t>(p[3 + 2 * i] | p[4 + 2 * i] << 8);
+        };
         const std::size_t count = static_cast<std::size_t>(p[1] | p[2] << 8);
         for (std::size_t i = 0; i < count;) {
             switch (word(i) >> 8) {
@@ -196,7 +198,8 @@ TEST_F(TargetSim, GetRegsAllReadsAllTenAlsoWithoutARecord) {
     TAMSA_REGISTERS regs{};
     EXPECT_EQ(FERROX_CPU_GetRegsAll(&regs), 10);
     EXPECT_EQ(trace_.count("getregs"), 2u);
-    const U16 got[10] = {regs.PC, regs.PSW, regs.R0, regs.R1, regs.R2, regs.R3, regs.R4, regs.R5, regs.R6, regs.R7};
+    const U16 got[10] = {regs.PC, regs.PSW, regs.R0, regs.R1, regs.R2,
+                         regs.R3, regs.R4,  regs.R5, regs.R6, regs.R7};
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(got[i], 0x1000 + 0x111 * i) << i;
         EXPECT_EQ(CPU_IsRegisterCached(i), 1);
@@ -274,9 +277,10 @@ TEST_F(TargetSim, CloseModes) {
         bool powered;
         sim::Target::State state;
     };
-    for (const Case c : {Case{2, -1, true, sim::Target::State::Monitor}, Case{3, -1, true, sim::Target::State::Monitor},
-                         Case{0, 0, false, sim::Target::State::Unpowered},
-                         Case{1, 0, false, sim::Target::State::Unpowered}}) {
+    for (const Case c :
+         {Case{2, -1, true, sim::Target::State::Monitor}, Case{3, -1, true, sim::Target::State::Monitor},
+          Case{0, 0, false, sim::Target::State::Unpowered},
+          Case{1, 0, false, sim::Target::State::Unpowered}}) {
         SCOPED_TRACE(static_cast<int>(c.mode));
         ASSERT_EQ(FERROX_CPU_EnterMonitor(), 0);
         API_Lock("FERROX_Test");

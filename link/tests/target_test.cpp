@@ -108,7 +108,8 @@ protected:
 TEST_F(TargetWire, SetBaudSendsTheRateCommandAndAsksForTheTrailerOnly) {
     probe_.expect(req({cmd(C_SET_BAUD_RATE + 1, CMD_MODE_TX)}), answer({}));
     EXPECT_EQ(FERROX_CPU_SetBaud(1), 0);
-    EXPECT_EQ(writes(), (std::vector<Bytes>{{0xCD, 0x04, 0x00, 0x00, 0x01, 0x01, 0x00, 0x01, 0xBC, 0x01, 0x00}}));
+    EXPECT_EQ(writes(),
+              (std::vector<Bytes>{{0xCD, 0x04, 0x00, 0x00, 0x01, 0x01, 0x00, 0x01, 0xBC, 0x01, 0x00}}));
     EXPECT_EQ(probe_.readSizes().back(), 2u);
     // Rates the link does not have are refused before anything is sent.
     EXPECT_EQ(FERROX_CPU_SetBaud(2), -1);
@@ -199,7 +200,8 @@ TEST_F(TargetWire, AbortMapsTheAnswer) {
         {answer({TAMSA_STATUS_CODE_ABORT}), 0, TAMSA_STATUS_CODE_ABORT, nullptr},
         {answer({0x0007}), 2, 7, "Target sent unexpected data."},
         {answer({}, 0x000A), 0, TAMSA_STATUS_CODE_NOT_SENT, nullptr}, // the length check comes first
-        {answer({5}, 0x000A), 10, TAMSA_STATUS_CODE_INVALID, "Address parameter invalid on EROM read or write."},
+        {answer({5}, 0x000A), 10, TAMSA_STATUS_CODE_INVALID,
+         "Address parameter invalid on EROM read or write."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.result);
@@ -299,7 +301,8 @@ TEST_F(TargetWire, APoweredDownTargetIsRefusedWithCode13) {
     EXPECT_EQ(FERROX_CPU_Step(), -1);
     EXPECT_TRUE(writes().empty());
     EXPECT_EQ(MAIN_GetLastErrorCode(), 13);
-    EXPECT_EQ(captured().errors, std::vector<std::string>{"Target was powered down, function call not allowed."});
+    EXPECT_EQ(captured().errors,
+              std::vector<std::string>{"Target was powered down, function call not allowed."});
 }
 
 // One pass of the entry on an unsupplied target that does not answer.
@@ -367,7 +370,8 @@ TEST_F(TargetWire, SetRegMapsTheTargetAnswer) {
         {answer({4}), 8, 4, 0, 0x1111, "Unsupported command sent to Quidor."},
         {answer({6}), 16, 6, 1, 0x1111, "Invalid parameter sent to target CPU."},
         {answer({9}), 2, TAMSA_STATUS_CODE_INVALID, 0, 0x1111, "Target sent unexpected data."},
-        {answer({}, 0x0001), 1, TAMSA_STATUS_CODE_INVALID, 0, 0x1111, "Rx/Tx timeout during communication to target."},
+        {answer({}, 0x0001), 1, TAMSA_STATUS_CODE_INVALID, 0, 0x1111,
+         "Rx/Tx timeout during communication to target."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.result);

@@ -11,13 +11,19 @@ Bytes firmwareAnswer(const std::string &text, std::uint16_t length) {
 }
 
 Bytes hwStatus(std::uint16_t vTarget, std::uint8_t targetPowerOn, std::uint8_t scl) {
-    return {static_cast<std::uint8_t>(vTarget), static_cast<std::uint8_t>(vTarget >> 8), 0, scl, 0, 1, 1,
+    return {static_cast<std::uint8_t>(vTarget),
+            static_cast<std::uint8_t>(vTarget >> 8),
+            0,
+            scl,
+            0,
+            1,
+            1,
             targetPowerOn};
 }
 
 Bytes le32(std::uint32_t v) {
-    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
-            static_cast<std::uint8_t>(v >> 24)};
+    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+            static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
 }
 
 void scriptConnect(ScriptedProbe &probe, const OpenScript &s) {
