@@ -9,6 +9,7 @@
 #include "main_log.h"
 #include "probe_script.h"
 #include "scripted_probe.h"
+#include "scripted_server.h"
 #include "target.h"
 
 #include "plat/clock.h"
@@ -453,6 +454,100 @@ TEST_F(TargetWire, StepFailureAnswers) {
         EXPECT_EQ(captured().errors,
                   c.message != nullptr ? std::vector<std::string>{c.message} : std::vector<std::string>{});
     }
+}
+
+// One pass of the entry: the hardware status, then what each sequence
+// (8: break in, 1: power-up entry) gets as its answer.
+void scriptSequence(ScriptedProbe &probe, std::uint16_t p, bool ok) {
+    probe.expect({0xF1, 0x02}, {0});
+    probe.expect(req({entry(p), data({CPU_ENTRY_WORD}), ans(2)}),
+                 ok ? answer({0x0000,
+                              static_cast<std::uint16_t>(p == 8 ? TAMSA_STATUS_CODE_STOP
+                                                                : TAMSA_STATUS_CODE_BOOT_MONITOR),
+                              0x0042})
+                    : answer({}, 0x0001));
+}
+
+TEST_F(TargetWire, AProbeSuppliedTargetThatIgnoresTheBreakInIsPowerCycled) {
+    probe_.expect({0x07}, hw(3300, 0, 0, 1));
+    scriptSequence(probe_, 8, false);
+    probe_.expect({0x07}, hw(3300, 0, 0, 1)); // the switch-off and its wait
+    probe_.expect({0xF2, 0x00}, {0});
+    probe_.expect({0x07}, hw(700, 0, 0, 0));
+    scriptSequence(probe_, 1, true);
+    probe_.expect(kDevStatReq, answer({kHaltedInit}));
+    const std::uint32_t start = clock_->tickMs();
+    API_Lock("FERROX_Test");
+    EXPECT_EQ(CPU_TryEnterMonitor(1), 0);
+    API_Unlock();
+    EXPECT_EQ(clock_->tickMs() - start, 30u); // one poll, then twice its time
+    EXPECT_EQ(CPU_GetCachedRegister(0), 0x0042);
+    EXPECT_TRUE(captured().errors.empty());
+}
+
+TEST_F(TargetWire, ATargetWithItsOwnSupplyIsNeverPowerCycled) {
+    for (int pass = 0; pass < 2; ++pass) { // the first entry makes its extra pass
+        probe_.expect({0x07}, hw(3300, 0, 0, 0));
+        scriptSequence(probe_, 8, false);
+        probe_.expect(kDevStatReq, answer({0xC003}));
+    }
+    API_Lock("FERROX_Test");
+    EXPECT_EQ(CPU_TryEnterMonitor(0), 9);
+    API_Unlock();
+    EXPECT_EQ(captured().errors,
+              std::vector<std::string>{"Could not enter Monitor mode.\nIs a target connected to Quidor?"});
+}
+
+TEST_F(TargetWire, AnAwakeTargetWithItsOwnSupplyIsStoppedNotEntered) {
+    probe_.expect({0x07}, hw(3300, 1, 1, 0));
+    probe_.expect({0x07}, hw(3300, 1, 1, 0)); // the halt-state query
+    probe_.expect({0x07}, hw(3300, 1, 1, 0));
+    probe_.expect(kDevStatReq, answer({0xC003}));
+    probe_.expect(req({cmd(C_STOP, 1), ans(2)}), answer({TAMSA_STATUS_CODE_STOP, 0x0777}));
+    API_Lock("FERROX_Test");
+    EXPECT_EQ(CPU_TryEnterMonitor(0), 0);
+    API_Unlock();
+    EXPECT_EQ(CPU_IsMonitorEntered(), 1);
+    EXPECT_EQ(CPU_GetCachedRegister(0), 0x0777);
+}
+
+// Over TCP/IP the server tells the answer's length; a target answer may be
+// shorter than asked for, never longer, and never shorter than its trailer.
+TEST(TargetTcp, TargetAnswersOfTheProbesOwnLength) {
+    plat::ScopedVirtualClock clock(0);
+    ferrox_test::ScriptedServer server;
+    ferrox_test::scriptOpen(server);
+    ASSERT_EQ(FERROX_SelectTCPIP("127.0.0.1", server.port()), 0);
+    ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    struct Case {
+        Bytes reply;
+        int status;
+        int count;
+    };
+    const Case cases[] = {
+        {answer({0x0011, 0x0022}), 0, 2},
+        {answer({0x0011}, 0x0101), 1, 1},
+        {answer({}), 0, 0},
+        {answer({1, 2, 3}), 7, -1}, // longer than asked for: nothing taken
+        {{0x00}, 7, -1},            // not even the trailer
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.reply.size());
+        server.expect(req({cmd(C_GET_REGS, 1), ans(2)}), c.reply);
+        API_Lock("FERROX_Test");
+        CPU_AddCommand(C_GET_REGS, 1);
+        CPU_AddAnswer(2);
+        int n = -1;
+        EXPECT_EQ(CPU_Execute(1, 0, &n), c.status);
+        EXPECT_EQ(n, c.count);
+        API_Unlock();
+    }
+    // The stream stayed in step: a probe command after them is answered.
+    server.expect({0x07}, hw(0, 0, 0, 0));
+    FERROX_HW_STATUS st{};
+    EXPECT_EQ(FERROX_EMU_GetHWStatus(&st), 0);
+    EXPECT_TRUE(server.mismatches().empty());
+    EXPECT_TRUE(captured().errors.empty());
 }
 
 } // namespace
