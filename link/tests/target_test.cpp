@@ -550,4 +550,55 @@ TEST(TargetTcp, TargetAnswersOfTheProbesOwnLength) {
     EXPECT_TRUE(captured().errors.empty());
 }
 
+TEST_F(TargetWire, BytesArePackedTwoAWordLowByteFirst) {
+    probe_.expect(req({cmd(C_SET_DATA, 1), data({0x0040, 3}), data({0x0201, 0x0003}), ans(1)}), answer({0}));
+    API_Lock("FERROX_Test");
+    CPU_AddCommand(C_SET_DATA, 1);
+    const U16 head[2] = {0x0040, 3};
+    CPU_AddData(head, 2);
+    const U8 bytes[3] = {0x01, 0x02, 0x03};
+    EXPECT_EQ(CPU_AddBytes(bytes, 3), 0);
+    CPU_AddAnswer(1);
+    EXPECT_EQ(CPU_Execute(0, 1, nullptr), 0);
+    U16 w = 0xFFFF;
+    EXPECT_EQ(CPU_NextAnswerWord(&w), 0);
+    EXPECT_EQ(w, 0);
+    API_Unlock();
+}
+
+TEST_F(TargetWire, AnswerTimeoutIsSentAsFourBytesLowFirst) {
+    probe_.expect({0xF4, 0xC0, 0xD4, 0x01, 0x00}, {0x00});
+    probe_.expect({0xF4, 0x00, 0x00, 0x00, 0x00}, {0x03});
+    probe_.expect({0xF4, 0xC0, 0x27, 0x09, 0x00}, {}, ScriptedProbe::Reply::None);
+    API_Lock("FERROX_Test");
+    EXPECT_EQ(CPU_SetAnswerTimeout(120000), 0);
+    EXPECT_EQ(CPU_SetAnswerTimeout(0), 3);
+    EXPECT_EQ(CPU_SetAnswerTimeout(600000), -1);
+    API_Unlock();
+}
+
+TEST_F(TargetWire, RequireMonitorNeedsAnEstablishedMonitorAndAsksNothing) {
+    struct Case {
+        U8 entryFailed;
+        U8 poweredDown;
+        int result;
+        int code;
+    };
+    for (const Case c : {Case{0, 0, 0, 0}, Case{1, 0, -1, 9}, Case{0, 1, -1, 13}}) {
+        SCOPED_TRACE(c.code);
+        MAIN_SetErrorReported(0);
+        MAIN_SetLastErrorCode(0);
+        CPU_SetMonitorEntryFailed(c.entryFailed);
+        CPU_SetTargetPoweredDown(c.poweredDown);
+        API_Lock("FERROX_Test");
+        EXPECT_EQ(CPU_RequireMonitor(), c.result);
+        API_Unlock();
+        EXPECT_EQ(MAIN_GetLastErrorCode(), c.code);
+    }
+    EXPECT_TRUE(writes().empty());
+    EXPECT_EQ(captured().errors,
+              (std::vector<std::string>{"Could not enter Monitor mode.\nIs a target connected to Quidor?",
+                                        "Target was powered down, function call not allowed."}));
+}
+
 } // namespace
