@@ -156,9 +156,18 @@ TEST_F(TargetWire, ARequestTooLongForTheBufferIsNotSentAtAll) {
     EXPECT_EQ(CPU_AddCommand(C_GET_DATA, 1), 0);
     EXPECT_EQ(CPU_AddAnswer(2), -1); // 258 words
     EXPECT_EQ(CPU_Execute(1, 0, nullptr), -1);
-    // The next request starts afresh.
+    // The next request starts afresh; nonsense counts spoil it too.
     EXPECT_EQ(CPU_AddAnswer(257), -1);
     EXPECT_EQ(CPU_Execute(1, 0, nullptr), -1);
+    for (int n : {-1, -300, 0x7FFFFFFF}) {
+        EXPECT_EQ(CPU_AddData(words.data(), n), -1);
+        EXPECT_EQ(CPU_Execute(1, 0, nullptr), -1);
+        EXPECT_EQ(CPU_AddAnswer(n), -1);
+        EXPECT_EQ(CPU_Execute(1, 0, nullptr), -1);
+        const U8 bytes[2] = {1, 2};
+        EXPECT_EQ(CPU_AddBytes(bytes, n), -1);
+        EXPECT_EQ(CPU_Execute(1, 0, nullptr), -1);
+    }
     API_Unlock();
     EXPECT_TRUE(writes().empty());
 }
