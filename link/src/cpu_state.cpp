@@ -63,6 +63,11 @@ void CPU_MarkRegisterCached(int RegIndex) {
         RegisterCacheValid = static_cast<U16>(RegisterCacheValid | (1u << RegIndex));
     }
 }
+void CPU_ForgetRegister(int RegIndex) {
+    if (RegIndex >= 0 && RegIndex < 10) {
+        RegisterCacheValid = static_cast<U16>(RegisterCacheValid & ~(1u << RegIndex));
+    }
+}
 U8 CPU_IsRegisterCached(int RegIndex) {
     return RegIndex >= 0 && RegIndex < 10 && (RegisterCacheValid & (1u << RegIndex)) != 0 ? 1 : 0;
 }

@@ -21,6 +21,7 @@ void CPU_SetTargetTouched(U8 On);
 void CPU_InvalidateRegisterCache();
 void CPU_MarkRegisterCached(int RegIndex);
 U8 CPU_IsRegisterCached(int RegIndex);
+void CPU_ForgetRegister(int RegIndex);
 
 // The supply falls below this before a switched-off target counts as off.
 enum : U16 { CPU_POWER_OFF_MILLIVOLTS = 800 };

@@ -5,6 +5,7 @@
 #include "link.h"
 #include "main_log.h"
 #include "probe.h"
+#include "target.h"
 
 namespace {
 
@@ -41,50 +42,50 @@ int OP_Open() {
 }
 
 const FERROX_DEVICE_OPS DeviceOps = {
-    nullptr,             // Abort
-    nullptr,             // CalcSign
-    nullptr,             // CopyPage
-    nullptr,             // Close
-    OP_ClrError,         // ClrError
-    nullptr,             // EnterMonitor
-    nullptr,             // Erase
-    nullptr,             // GetData
-    nullptr,             // GetEEPROM
-    nullptr,             // GetEROM
-    nullptr,             // GetLastResponse
-    nullptr,             // GetReg
-    nullptr,             // GetRegsAll
-    nullptr,             // GetStatus
-    nullptr,             // GetULP
-    nullptr,             // GetVersion
-    nullptr,             // Go
-    nullptr,             // Halt
-    OP_HasError,         // HasError
-    nullptr,             // IoTest
-    nullptr,             // IsHalted
-    nullptr,             // IsHaltedEx
-    nullptr,             // IsProtected
-    OP_Open,             // Open
-    nullptr,             // PowerOnReset
-    nullptr,             // ProgEEPROM
-    nullptr,             // ProgEROM
-    nullptr,             // ProgPfBits
-    nullptr,             // ProgULP
-    nullptr,             // ProgUlpBytes
-    nullptr,             // Protect
-    nullptr,             // Reset
-    nullptr,             // SendCommand
-    nullptr,             // SendData
-    nullptr,             // SetBaud
-    nullptr,             // SetBitField
-    nullptr,             // SetData
-    nullptr,             // SetReg
-    nullptr,             // Step
-    EMU_SwitchInterface, // SwitchInterface
-    EMU_SwitchPower,     // SwitchPower
-    EMU_SwitchPowerEx,   // SwitchPowerEx
-    nullptr,             // Unprotect
-    nullptr,             // WriteBP
+    CPU_Abort,             // Abort
+    nullptr,               // CalcSign
+    nullptr,               // CopyPage
+    CPU_Close,             // Close
+    OP_ClrError,           // ClrError
+    CPU_EnterMonitor,      // EnterMonitor
+    nullptr,               // Erase
+    nullptr,               // GetData
+    nullptr,               // GetEEPROM
+    nullptr,               // GetEROM
+    CPU_GetLastResponseOp, // GetLastResponse
+    CPU_GetReg,            // GetReg
+    CPU_GetRegsAll,        // GetRegsAll
+    CPU_GetStatus,         // GetStatus
+    nullptr,               // GetULP
+    nullptr,               // GetVersion
+    CPU_Go,                // Go
+    CPU_Halt,              // Halt
+    OP_HasError,           // HasError
+    nullptr,               // IoTest
+    CPU_IsHalted,          // IsHalted
+    CPU_IsHaltedEx,        // IsHaltedEx
+    nullptr,               // IsProtected
+    OP_Open,               // Open
+    CPU_PowerOnReset,      // PowerOnReset
+    nullptr,               // ProgEEPROM
+    nullptr,               // ProgEROM
+    nullptr,               // ProgPfBits
+    nullptr,               // ProgULP
+    nullptr,               // ProgUlpBytes
+    nullptr,               // Protect
+    CPU_Reset,             // Reset
+    CPU_SendCommand,       // SendCommand
+    CPU_SendData,          // SendData
+    CPU_SetBaud,           // SetBaud
+    nullptr,               // SetBitField
+    nullptr,               // SetData
+    CPU_SetReg,            // SetReg
+    CPU_Step,              // Step
+    EMU_SwitchInterface,   // SwitchInterface
+    EMU_SwitchPower,       // SwitchPower
+    EMU_SwitchPowerEx,     // SwitchPowerEx
+    nullptr,               // Unprotect
+    CPU_WriteBP,           // WriteBP
 };
 
 static_assert(sizeof(FERROX_DEVICE_OPS) == 44 * sizeof(void (*)()), "44 slots");

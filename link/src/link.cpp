@@ -65,6 +65,18 @@ int LINK_WriteRead(const U8 *pOut, int NumOut, U8 *pIn, int NumIn) {
     return usbSelected() ? USB_WriteRead(pOut, NumOut, pIn, NumIn) : IP_WriteRead(pOut, NumOut, pIn, NumIn);
 }
 
+int LINK_WriteReadUpTo(const U8 *pOut, int NumOut, U8 *pIn, int NumIn, int MinIn) {
+    if (LINK_HasCommError() != 0) {
+        return 0;
+    }
+    if (NumIn == 0) {
+        LINK_Write(pOut, NumOut);
+        return 0;
+    }
+    return usbSelected() ? USB_WriteReadUpTo(pOut, NumOut, pIn, NumIn, MinIn)
+                         : IP_WriteReadUpTo(pOut, NumOut, pIn, NumIn, MinIn);
+}
+
 U8 LINK_Connect() {
     if (Connected != 0) {
         return 0;

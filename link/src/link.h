@@ -9,6 +9,10 @@
 enum : int { LINK_KIND_USB = 1, LINK_KIND_TCPIP = 2 };
 
 int LINK_WriteRead(const U8 *pOut, int NumOut, U8 *pIn, int NumIn);
+// For answers whose length the probe decides (target requests): up to NumIn
+// bytes; an answer that ends early with at least MinIn bytes is not a
+// transport failure. Returns the number of bytes received.
+int LINK_WriteReadUpTo(const U8 *pOut, int NumOut, U8 *pIn, int NumIn, int MinIn);
 int LINK_Write(const U8 *p, int n);
 int LINK_Read(U8 *p, int n);
 U8 LINK_Connect();

@@ -305,6 +305,9 @@ void MAIN_SetErrorReported(U8 Reported) {
 int MAIN_GetLastErrorCode() {
     return LastErrorCode;
 }
+void MAIN_SetLastErrorCode(int ErrorCode) {
+    LastErrorCode = ErrorCode;
+}
 U32 MAIN_GetLogByteCount() {
     return logByteCount;
 }

@@ -18,6 +18,8 @@ void MAIN_FlushErrors();
 U8 MAIN_IsErrorReported();
 void MAIN_SetErrorReported(U8 Reported);
 int MAIN_GetLastErrorCode();
+// Sets the code without a message (register reads tell validity this way).
+void MAIN_SetLastErrorCode(int ErrorCode);
 // The count of bytes given to the log since load (the size cap's measure).
 U32 MAIN_GetLogByteCount();
 void MAIN_SetLogByteCount(U32 Count); // lets tests reach the cap quickly

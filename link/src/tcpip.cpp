@@ -70,16 +70,16 @@ bool sendAll(const U8 *p, int n) {
     return true;
 }
 
-// Takes an answer's count; a count other than the one asked for is
-// refused, but its payload is still taken off the stream, so that the next
-// frame does not read it as its own answer.
-bool receiveCount(int expected) {
+// Takes an answer's count; a count outside least..most is refused, but its
+// payload is still taken off the stream, so that the next frame does not
+// read it as its own answer.
+bool receiveCountWithin(int least, int most, int &count) {
     U8 head[2];
     if (!receiveAll(head, 2)) {
         return false;
     }
-    const int count = head[0] | (head[1] << 8);
-    if (count == expected) {
+    count = head[0] | (head[1] << 8);
+    if (count >= least && count <= most) {
         return true;
     }
     U8 scratch[512];
@@ -91,6 +91,11 @@ bool receiveCount(int expected) {
         left -= step;
     }
     return false;
+}
+
+bool receiveCount(int expected) {
+    int count = 0;
+    return receiveCountWithin(expected, expected, count);
 }
 
 } // namespace
@@ -205,6 +210,10 @@ int IP_Read(U8 *p, int n) {
 }
 
 int IP_WriteRead(const U8 *pOut, int nOut, U8 *pIn, int nIn) {
+    return IP_WriteReadUpTo(pOut, nOut, pIn, nIn, nIn);
+}
+
+int IP_WriteReadUpTo(const U8 *pOut, int nOut, U8 *pIn, int nIn, int nMin) {
     if (!Socket.isOpen()) {
         return 0;
     }
@@ -225,11 +234,13 @@ int IP_WriteRead(const U8 *pOut, int nOut, U8 *pIn, int nIn) {
         return 0;
     }
     IP_Scramble(pOut, SendBuffer, nOut);
-    if (!sendAll(SendBuffer, nOut) || !receiveCount(nIn) || !receiveAll(pIn, nIn)) {
+    int count = 0;
+    if (!sendAll(SendBuffer, nOut) || !receiveCountWithin(nMin < nIn ? nMin : nIn, nIn, count) ||
+        !receiveAll(pIn, count)) {
         return 0;
     }
-    IP_Unscramble(pIn, nIn);
-    return nIn;
+    IP_Unscramble(pIn, count);
+    return count;
 }
 
 bool IP_SetServer(const char *sHost, U16 Port) {

@@ -10,6 +10,8 @@ void IP_Close();
 int IP_Read(U8 *p, int n);
 int IP_Write(const U8 *p, int n);
 int IP_WriteRead(const U8 *pOut, int nOut, U8 *pIn, int nIn);
+// As IP_WriteRead, but a server answer of nMin..nIn bytes is taken as it is.
+int IP_WriteReadUpTo(const U8 *pOut, int nOut, U8 *pIn, int nIn, int nMin);
 
 void IP_Scramble(const U8 *pPlain, U8 *pWire, int n);
 void IP_Unscramble(U8 *p, int n);

@@ -167,6 +167,10 @@ int USB_Read(U8 *p, int n) {
 }
 
 int USB_WriteRead(const U8 *pOut, int NumOut, U8 *pIn, int NumIn) {
+    return USB_WriteReadUpTo(pOut, NumOut, pIn, NumIn, NumIn);
+}
+
+int USB_WriteReadUpTo(const U8 *pOut, int NumOut, U8 *pIn, int NumIn, int MinIn) {
     if (NumOut < 0 || NumIn <= 0) {
         return 0; // no exchange to make
     }
@@ -188,7 +192,7 @@ int USB_WriteRead(const U8 *pOut, int NumOut, U8 *pIn, int NumIn) {
         ctx->hPipeOut->cancelIo();
     }
     const int received = reading ? static_cast<int>(ctx->OverlappedIn.transferred()) : 0;
-    if (received != NumIn) {
+    if (received != NumIn && received < MinIn) {
         USB_ReportError(
             "USB communication timed out: Writing %d bytes, requesting %d bytes, received %d bytes !", NumOut,
             NumIn, received);

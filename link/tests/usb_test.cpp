@@ -1,5 +1,6 @@
 // The USB transport and the connection at wire level, against the scripted
 // probe behind the device names.
+#include "FerroxConst.h"
 #include "api.h"
 #include "capture.h"
 #include "link.h"
@@ -198,9 +199,11 @@ TEST(Open, AfterCloseAnExportReopensWithoutOutputFunctions) {
               std::vector<std::string>{"Quidor Error|Can not connect to Quidor via USB."});
     probe.setPresent(true);
     ferrox_test::scriptOpen(probe);
-    EXPECT_EQ(FERROX_CPU_IsHalted(), 0);
+    // An export that asks nothing of the target: only the reopen is scripted.
+    EXPECT_EQ(FERROX_CPU_GetLastResponse(), TAMSA_STATUS_CODE_NA);
     EXPECT_EQ(FERROX_IsOpen(), 1);
     EXPECT_EQ(API_GetErrorOut(), nullptr);
+    EXPECT_TRUE(probe.scriptDone());
 }
 
 TEST(Open, SwitchPowerExNeedsTheCapabilityBit) {

@@ -1,0 +1,94 @@
+// Target layer: the target request and its answer, the target state that
+// the library keeps, monitor entry and the guards, and the target
+// operations of the device operations table.
+#pragma once
+
+#include "Ferrox.h"
+
+// ------------------------------------------------------ request and answer
+
+// One request of at most 257 item words; its answer holds up to 256 words
+// and the trailer.
+enum : int {
+    CPU_REQUEST_BYTES = 517,
+    CPU_MAX_REQUEST_WORDS = 257,
+    CPU_ANSWER_BYTES = 514,
+    CPU_MAX_ANSWER_WORDS = 256,
+};
+enum : U8 { CPU_REQUEST_COMMAND = 0xCD };
+enum : U16 { CPU_ENTRY_WORD = 0x6B2D };
+
+// Opens a request unless one is open. Every item-adding call opens one
+// itself, so a request starts with its first item.
+void CPU_BeginRequest();
+// Append one item. 0 ok; -1 when the item does not fit the request or its
+// answer: nothing is appended and the request is spoilt, so that
+// CPU_Execute refuses to send it.
+int CPU_AddCommand(U16 Code, U16 Mode);
+int CPU_AddData(const U16 *pWords, int N);
+int CPU_AddBytes(const U8 *pBytes, int NumBytes); // packed two bytes a word
+int CPU_AddAnswer(int N);
+int CPU_AddEntry(U16 p);
+int CPU_AddResetEntry();
+// Sends the open request and closes it. Returns the probe status (0 ok,
+// else a library error code), 0 without any transfer for an empty request,
+// and -1 without any transfer for a spoilt one.
+int CPU_Execute(U8 OnlyRecord, U8 CheckLength, int *pAnswerCount);
+// The next answer word: 0, or -1 when all are consumed (*pWord untouched).
+int CPU_NextAnswerWord(U16 *pWord);
+// The whole trailer word of the last executed request.
+U16 CPU_GetTrailer();
+// The request as it stands, and its write position (0: none open).
+const U8 *CPU_GetRequestBuffer();
+int CPU_GetRequestPosition();
+
+// ------------------------------------------------------------------ state
+
+int CPU_GetLastResponse();
+void CPU_SetLastResponse(int Value);
+U8 CPU_GetEntryPassCount();
+
+// The register cache: values beside the valid flags of cpu_state.h.
+void CPU_StoreRegister(int RegIndex, U16 Value);
+U16 CPU_GetCachedRegister(int RegIndex);
+
+// ------------------------------------------------------ queries and entry
+
+int CPU_GetDeviceStatus(U32 *pStatus, U8 OnlyRecord);
+int CPU_GetHaltState(U8 OnlyRecord);
+int CPU_StopTarget(U8 OnlyRecord);
+int CPU_SetAnswerTimeout(U32 Value);
+int CPU_TryEnterMonitor(U8 OnlyRecord);
+int CPU_EnsureMonitor(U8 OnlyRecord);
+// Ten silent passes and a last one with OnlyRecord, without the shortcut of
+// CPU_EnsureMonitor; the result of the last pass made.
+int CPU_RetryEnterMonitor(U8 OnlyRecord);
+int CPU_RequireMonitor();
+int CPU_RequireHalted();
+// The start both guards share: powered down or an error pending gives -1.
+int CPU_GuardStart();
+
+// --------------------------------------------------------- the operations
+
+int CPU_SendCommand(U32 Command, U32 Mode);
+int CPU_SendData(U32 Data);
+int CPU_SetBaud(U32 Speed);
+int CPU_GetLastResponseOp();
+int CPU_Abort();
+int CPU_EnterMonitor();
+int CPU_PowerOnReset();
+int CPU_GetStatus(U8 SuppressErrorOut);
+
+int CPU_Go();
+int CPU_Halt();
+int CPU_HaltTarget(U8 OnlyRecord);
+int CPU_Step();
+int CPU_Reset();
+int CPU_IsHalted();
+int CPU_IsHaltedEx(U8 SuppressErrorOut);
+int CPU_ReadRegisters();
+U32 CPU_GetReg(int RegIndex);
+int CPU_GetRegsAll(TAMSA_REGISTERS *pRegs);
+int CPU_SetReg(int RegIndex, U32 Data);
+U32 CPU_WriteBP(U32 Addr, U32 Flags);
+int CPU_Close(U8 RunMode);
