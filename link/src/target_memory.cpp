@@ -443,7 +443,8 @@ int CPU_ProgUlpBytes(U32 Addr, U32 Mask, U32 Data) {
         return -1;
     }
     // This command takes the high half first.
-    const U16 item[4] = {low16(Addr), static_cast<U16>(Mask & 0xF), static_cast<U16>(Data >> 16), low16(Data)};
+    const U16 item[4] = {low16(Addr), static_cast<U16>(Mask & 0xF), static_cast<U16>(Data >> 16),
+                         low16(Data)};
     CPU_AddCommand(C_PROG_ULP_BYTES, CMD_MODE_TX);
     CPU_AddData(item, 4);
     CPU_AddAnswer(1);

@@ -69,7 +69,8 @@ int CPU_IsProtected() {
     }
     if (r == 0) {
         const int h = CPU_GetHaltState(0);
-        if (h == FERROX_HALT_STATE_RUNNING || h == FERROX_HALT_STATE_ERROR || h == FERROX_HALT_STATE_POWEROFF) {
+        if (h == FERROX_HALT_STATE_RUNNING || h == FERROX_HALT_STATE_ERROR ||
+            h == FERROX_HALT_STATE_POWEROFF) {
             r = 6;
         }
     }
@@ -93,7 +94,8 @@ int CPU_Protect() {
         return -2;
     }
     U32 devStatus = 0;
-    if (CPU_GetDeviceStatus(&devStatus, 1) == 0 && (devStatus & DEV_STAT_MODE_MASK) == DEV_STAT_MODE_PROTECTED) {
+    if (CPU_GetDeviceStatus(&devStatus, 1) == 0 &&
+        (devStatus & DEV_STAT_MODE_MASK) == DEV_STAT_MODE_PROTECTED) {
         CPU_SetLastResponse(TAMSA_STATUS_CODE_INVALID);
         return -1;
     }
@@ -150,7 +152,8 @@ int CPU_Unprotect(const char *sHexKey) {
     if (w == TAMSA_STATUS_CODE_OK) {
         return 0;
     }
-    if (w == TAMSA_STATUS_CODE_CMD_ERROR || w == TAMSA_STATUS_CODE_PARAMETER || w == TAMSA_STATUS_CODE_NV_ERROR) {
+    if (w == TAMSA_STATUS_CODE_CMD_ERROR || w == TAMSA_STATUS_CODE_PARAMETER ||
+        w == TAMSA_STATUS_CODE_NV_ERROR) {
         return -1;
     }
     MAIN_ReportStatus(2, 0);
@@ -205,14 +208,14 @@ int CPU_CalcSign(int Instance, int NumBytes, U8 *pData) {
         U16 first = 0xFFFF;
         U16 hi = 0;
         U16 lo = 0;
-        const bool whole = CPU_NextAnswerWord(&first) == 0 && CPU_NextAnswerWord(&hi) == 0 &&
-                           CPU_NextAnswerWord(&lo) == 0;
+        const bool whole =
+            CPU_NextAnswerWord(&first) == 0 && CPU_NextAnswerWord(&hi) == 0 && CPU_NextAnswerWord(&lo) == 0;
         if (!whole || first != TAMSA_STATUS_CODE_OK) {
             CPU_SetLastResponse(first);
             MAIN_ReportStatus(2, 0);
         } else {
-            const U8 bytes[4] = {static_cast<U8>(lo & 0xFF), static_cast<U8>(lo >> 8), static_cast<U8>(hi & 0xFF),
-                                 static_cast<U8>(hi >> 8)};
+            const U8 bytes[4] = {static_cast<U8>(lo & 0xFF), static_cast<U8>(lo >> 8),
+                                 static_cast<U8>(hi & 0xFF), static_cast<U8>(hi >> 8)};
             for (int i = 0; i < NumBytes && i < 4; ++i) {
                 pData[i] = bytes[i];
             }
@@ -252,7 +255,8 @@ int CPU_GetVersion(U32 *pData) {
         CPU_AddAnswer(2);
         U16 id = 0;
         U16 version = 0;
-        if (CPU_Execute(0, 1, nullptr) != 0 || CPU_NextAnswerWord(&id) != 0 || CPU_NextAnswerWord(&version) != 0) {
+        if (CPU_Execute(0, 1, nullptr) != 0 || CPU_NextAnswerWord(&id) != 0 ||
+            CPU_NextAnswerWord(&version) != 0) {
             return -1;
         }
         if (pData != nullptr) {

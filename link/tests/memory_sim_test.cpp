@@ -279,7 +279,8 @@ TEST_F(MemorySim, TargetSignatureMatchesTheHostOnesOverTheSameErom) {
     ASSERT_EQ(FERROX_CPU_GetEROM(0, 32768, erom.data()), 32768);
     U8 sig[4] = {};
     EXPECT_EQ(FERROX_CPU_CalcSign(0, 4, sig), 4);
-    const std::uint32_t value = sig[0] | sig[1] << 8 | sig[2] << 16 | static_cast<std::uint32_t>(sig[3]) << 24;
+    const std::uint32_t value = static_cast<std::uint32_t>(sig[0] | sig[1] << 8 | sig[2] << 16) |
+                                static_cast<std::uint32_t>(sig[3]) << 24;
     EXPECT_EQ(value, hostSignature(erom));
     EXPECT_NE(value, hostSignature(std::vector<std::uint8_t>(32768, 0xFF)));
     // An instance the target does not know is refused silently.

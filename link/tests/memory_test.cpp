@@ -78,8 +78,8 @@ Words packed(const std::uint8_t *p, std::size_t n) {
 }
 
 Bytes timeout(std::uint32_t v) {
-    return {0xF4, static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
-            static_cast<std::uint8_t>(v >> 24)};
+    return {0xF4, static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+            static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
 }
 
 const Bytes kDevStatReq = req({{0x0100, 0x0001, C_GET_DEV_STAT, CMD_MODE_RX_TX}, ans(1)});
@@ -135,8 +135,8 @@ protected:
 
 TEST_F(MemoryWire, GetDataSendsTheTwentyThreeByteRequestAndAsksForEightBytes) {
     scriptHalted();
-    const Bytes request = {0xCD, 0x0A, 0x00, 0x00, 0x01, 0x01, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00,
-                           0x02, 0x00, 0x00, 0x01, 0x04, 0x00, 0x00, 0x05, 0x03, 0x00};
+    const Bytes request = {0xCD, 0x0A, 0x00, 0x00, 0x01, 0x01, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00,
+                           0x00, 0x02, 0x00, 0x00, 0x01, 0x04, 0x00, 0x00, 0x05, 0x03, 0x00};
     probe_.expect(request, answer({0, 0x2211, 0x4433}));
     U8 buf[4] = {};
     EXPECT_EQ(FERROX_CPU_GetData(0x0100, 4, buf), 4);
@@ -156,8 +156,9 @@ TEST_F(MemoryWire, ReadsGoInChunksOf256Bytes) {
         Words words{0};
         const Words body = packed(image.data() + offset, k);
         words.insert(words.end(), body.begin(), body.end());
-        probe_.expect(req({cmd(C_GET_DATA), data({static_cast<std::uint16_t>(0x0100 + offset), k}), ans(k / 2 + 1)}),
-                      answer(words));
+        probe_.expect(
+            req({cmd(C_GET_DATA), data({static_cast<std::uint16_t>(0x0100 + offset), k}), ans(k / 2 + 1)}),
+            answer(words));
     }
     std::vector<std::uint8_t> buf(600);
     EXPECT_EQ(FERROX_CPU_GetData(0x0100, 600, buf.data()), 600);
@@ -223,12 +224,14 @@ TEST_F(MemoryWire, SetDataChunksAndStopsAtTheFirstRefusal) {
         image[i] = static_cast<std::uint8_t>(i);
     }
     scriptHalted();
-    probe_.expect(req({cmd(C_SET_DATA), data({0x0200, 256}), data(packed(image.data(), 256)), ans(1)}), answer({0}));
+    probe_.expect(req({cmd(C_SET_DATA), data({0x0200, 256}), data(packed(image.data(), 256)), ans(1)}),
+                  answer({0}));
     probe_.expect(req({cmd(C_SET_DATA), data({0x0300, 44}), data(packed(image.data() + 256, 44)), ans(1)}),
                   answer({0}));
     EXPECT_EQ(FERROX_CPU_SetData(0x0200, 300, image.data()), 300);
     scriptHalted();
-    probe_.expect(req({cmd(C_SET_DATA), data({0x0200, 256}), data(packed(image.data(), 256)), ans(1)}), answer({4}));
+    probe_.expect(req({cmd(C_SET_DATA), data({0x0200, 256}), data(packed(image.data(), 256)), ans(1)}),
+                  answer({4}));
     EXPECT_EQ(FERROX_CPU_SetData(0x0200, 300, image.data()), -1);
     EXPECT_EQ(FERROX_CPU_GetLastResponse(), 4);
 }
@@ -242,8 +245,10 @@ TEST_F(MemoryWire, ProgEepromNeverCrossesAPageBoundary) {
     // A whole page at an unaligned address goes as two pieces.
     std::vector<std::uint8_t> page(64, 0x5A);
     scriptHalted();
-    probe_.expect(req({cmd(C_PROG_EE_BYTES), data({0x50, 48}), data(packed(page.data(), 48)), ans(1)}), answer({0}));
-    probe_.expect(req({cmd(C_PROG_EE_BYTES), data({0x80, 16}), data(packed(page.data(), 16)), ans(1)}), answer({0}));
+    probe_.expect(req({cmd(C_PROG_EE_BYTES), data({0x50, 48}), data(packed(page.data(), 48)), ans(1)}),
+                  answer({0}));
+    probe_.expect(req({cmd(C_PROG_EE_BYTES), data({0x80, 16}), data(packed(page.data(), 16)), ans(1)}),
+                  answer({0}));
     EXPECT_EQ(FERROX_CPU_ProgEEPROM(0x50, 64, page.data()), 64);
 }
 
@@ -291,8 +296,9 @@ TEST_F(MemoryWire, ProgEromMergesOddEndsAndProgramsWholePages) {
     probe_.expect(req({cmd(C_GET_PF_WORDS), data({0x20, 1}), ans(3)}), answer({0, 0xAB12, 0}));
     probe_.expect(word(0x40, static_cast<std::uint16_t>(d[0] << 8 | 0x12)), answer({0}));
     for (std::uint16_t i = 1; i < 63; i += 2) {
-        probe_.expect(word(static_cast<std::uint16_t>(0x41 + i), static_cast<std::uint16_t>(d[i + 1] << 8 | d[i])),
-                      answer({0}));
+        probe_.expect(
+            word(static_cast<std::uint16_t>(0x41 + i), static_cast<std::uint16_t>(d[i + 1] << 8 | d[i])),
+            answer({0}));
     }
     Words pageItem{0x40};
     const Words pageWords = packed(d.data() + 63, 64);
@@ -316,26 +322,36 @@ TEST_F(MemoryWire, ProgEromFailuresEndTheWalk) {
         int result;
     };
     const Case cases[] = {
-        {"word fails to program", [](ScriptedProbe &p) {
+        {"word fails to program",
+         [](ScriptedProbe &p) {
              p.expect(req({cmd(C_PROG_PF_WORD), data({0x10, 0}), ans(1)}), answer({7}));
-         }, 0x20, 4, -4},
-        {"word refused", [](ScriptedProbe &p) {
+         },
+         0x20, 4, -4},
+        {"word refused",
+         [](ScriptedProbe &p) {
              p.expect(req({cmd(C_PROG_PF_WORD), data({0x10, 0}), ans(1)}), answer({6}));
-         }, 0x20, 4, -1},
-        {"page fails to program", [](ScriptedProbe &p) {
+         },
+         0x20, 4, -1},
+        {"page fails to program",
+         [](ScriptedProbe &p) {
              Words item(33, 0);
              item[0] = 0x20;
              p.expect(req({cmd(C_PROG_PF_PAGE), data(item), ans(1)}), answer({7}));
-         }, 0x40, 64, -4},
-        {"page answered with a trailer", [](ScriptedProbe &p) {
+         },
+         0x40, 64, -4},
+        {"page answered with a trailer",
+         [](ScriptedProbe &p) {
              Words item(33, 0);
              item[0] = 0x20;
              p.expect(req({cmd(C_PROG_PF_PAGE), data(item), ans(1)}), answer({0}, 0x0100));
-         }, 0x40, 64, -1},
+         },
+         0x40, 64, -1},
         // A merge read that brings nothing is a failure, never "0 bytes".
-        {"merge read times out", [](ScriptedProbe &p) {
+        {"merge read times out",
+         [](ScriptedProbe &p) {
              p.expect(req({cmd(C_GET_PF_WORDS), data({0x10, 1}), ans(3)}), answer({}, 0x0001));
-         }, 0x21, 1, -1},
+         },
+         0x21, 1, -1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -360,7 +376,8 @@ TEST_F(MemoryWire, UlpPagesTravelLowHalfFirstExceptInProgUlpBytes) {
     EXPECT_EQ(FERROX_CPU_ProgULP(0x10, 3, pages), 3);
 
     scriptHalted();
-    probe_.expect(req({cmd(C_GET_ULP_PAGES), data({0x10, 2}), ans(5)}), answer({0, 0x2222, 0x1111, 0x4444, 0x3333}));
+    probe_.expect(req({cmd(C_GET_ULP_PAGES), data({0x10, 2}), ans(5)}),
+                  answer({0, 0x2222, 0x1111, 0x4444, 0x3333}));
     U32 back[2] = {};
     EXPECT_EQ(FERROX_CPU_GetULP(0x10, 2, back), 2);
     EXPECT_EQ(back[0], pages[0]);
@@ -407,9 +424,12 @@ TEST_F(MemoryWire, RefusedArgumentsSendNothing) {
         {"Unprotect null", [] { return FERROX_CPU_Unprotect(nullptr); }},
         {"Unprotect short", [] { return FERROX_CPU_Unprotect("0011223344556677889900AABBCCDDE"); }},
         {"GetULP overflow", [&] { return FERROX_CPU_GetULP(0, 0x20000000u, &page); }},
-        {"GetData beyond int", [&] { return FERROX_CPU_GetData(0, 0x80000000u, reinterpret_cast<U8 *>(&page)); }},
-        {"ProgPfBits 3921", [] { return FERROX_CPU_ProgPfBits(0, 1, 3920, reinterpret_cast<const U8 *>("")); }},
-        {"ProgPfBits negative", [] { return FERROX_CPU_ProgPfBits(0, -1, 16, reinterpret_cast<const U8 *>("ab")); }},
+        {"GetData beyond int",
+         [&] { return FERROX_CPU_GetData(0, 0x80000000u, reinterpret_cast<U8 *>(&page)); }},
+        {"ProgPfBits 3921",
+         [] { return FERROX_CPU_ProgPfBits(0, 1, 3920, reinterpret_cast<const U8 *>("")); }},
+        {"ProgPfBits negative",
+         [] { return FERROX_CPU_ProgPfBits(0, -1, 16, reinterpret_cast<const U8 *>("ab")); }},
     };
     for (const auto &[name, op] : ops) {
         SCOPED_TRACE(name);
@@ -502,7 +522,8 @@ TEST_F(MemoryWire, UnprotectSendsTheKeyLastGroupFirst) {
         {"00112233445566778899AABBCCDDEEFF", upper},
         {"00112233445566778899aabbccddeeff", upper},
         // Anything but a hex digit counts 0; only 32 characters are read.
-        {"G0x1-2345678zzzz9abcdefABCDEF012!!", {0xF012, 0xBCDE, 0xDEFA, 0x9ABC, 0x0000, 0x5678, 0x0234, 0x0001}},
+        {"G0x1-2345678zzzz9abcdefABCDEF012!!",
+         {0xF012, 0xBCDE, 0xDEFA, 0x9ABC, 0x0000, 0x5678, 0x0234, 0x0001}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.key);
@@ -595,8 +616,17 @@ TEST_F(MemoryWire, CalcSignCopiesWhatTheBufferHoldsAndSetsTheTimeLimitBack) {
         {answer({0, 0x00AB, 0xCDEF}), 2, 4, {0xEF, 0xCD, 0xEE, 0xEE}, 0, nullptr},
         {answer({3, 0, 0}), 4, -1, {0xEE, 0xEE, 0xEE, 0xEE}, 3, "Target sent unexpected data."},
         {answer({6}, 0x0101), 4, -1, {0xEE, 0xEE, 0xEE, 0xEE}, 6, nullptr},
-        {answer({9}, 0x0101), 4, -1, {0xEE, 0xEE, 0xEE, 0xEE}, 9, "Rx/Tx timeout during communication to target."},
-        {answer({}, 0x0001), 4, -1, {0xEE, 0xEE, 0xEE, 0xEE}, TAMSA_STATUS_CODE_INVALID,
+        {answer({9}, 0x0101),
+         4,
+         -1,
+         {0xEE, 0xEE, 0xEE, 0xEE},
+         9,
+         "Rx/Tx timeout during communication to target."},
+        {answer({}, 0x0001),
+         4,
+         -1,
+         {0xEE, 0xEE, 0xEE, 0xEE},
+         TAMSA_STATUS_CODE_INVALID,
          "Rx/Tx timeout during communication to target."},
     };
     for (const Case &c : cases) {
