@@ -54,8 +54,8 @@ U16 getWord(const U8 *p) {
 // item that does not fit spoils the request instead of cutting it short.
 bool fits(int words, int answers) {
     CPU_BeginRequest();
-    if (words < 0 || answers < 0 || RequestWords + words > CPU_MAX_REQUEST_WORDS ||
-        AnswerWords + answers > CPU_MAX_ANSWER_WORDS) {
+    if (words < 0 || answers < 0 || words > CPU_MAX_REQUEST_WORDS - RequestWords ||
+        answers > CPU_MAX_ANSWER_WORDS - AnswerWords) {
         RequestSpoilt = true;
         return false;
     }
@@ -235,7 +235,7 @@ int CPU_AddCommand(U16 Code, U16 Mode) {
 }
 
 int CPU_AddData(const U16 *pWords, int N) {
-    if ((N > 0 && pWords == nullptr) || !fits(N + 2, 0)) {
+    if (N < 0 || N > CPU_MAX_REQUEST_WORDS || (N > 0 && pWords == nullptr) || !fits(N + 2, 0)) {
         RequestSpoilt = true;
         return -1;
     }
@@ -249,7 +249,7 @@ int CPU_AddData(const U16 *pWords, int N) {
 }
 
 int CPU_AddBytes(const U8 *pBytes, int NumBytes) {
-    const int n = NumBytes > 0 ? (NumBytes + 1) / 2 : 0;
+    const int n = NumBytes > 0 ? NumBytes / 2 + NumBytes % 2 : 0;
     if ((NumBytes > 0 && pBytes == nullptr) || NumBytes < 0 || !fits(n + 2, 0)) {
         RequestSpoilt = true;
         return -1;

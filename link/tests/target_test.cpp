@@ -9,6 +9,7 @@
 #include "main_log.h"
 #include "probe_script.h"
 #include "scripted_probe.h"
+#include "scripted_server.h"
 #include "target.h"
 
 #include "plat/clock.h"
@@ -155,9 +156,18 @@ TEST_F(TargetWire, ARequestTooLongForTheBufferIsNotSentAtAll) {
     EXPECT_EQ(CPU_AddCommand(C_GET_DATA, 1), 0);
     EXPECT_EQ(CPU_AddAnswer(2), -1); // 258 words
     EXPECT_EQ(CPU_Execute(1, 0, nullptr), -1);
-    // The next request starts afresh.
+    // The next request starts afresh; nonsense counts spoil it too.
     EXPECT_EQ(CPU_AddAnswer(257), -1);
     EXPECT_EQ(CPU_Execute(1, 0, nullptr), -1);
+    for (int n : {-1, -300, 0x7FFFFFFF}) {
+        EXPECT_EQ(CPU_AddData(words.data(), n), -1);
+        EXPECT_EQ(CPU_Execute(1, 0, nullptr), -1);
+        EXPECT_EQ(CPU_AddAnswer(n), -1);
+        EXPECT_EQ(CPU_Execute(1, 0, nullptr), -1);
+        const U8 bytes[2] = {1, 2};
+        EXPECT_EQ(CPU_AddBytes(bytes, n), -1);
+        EXPECT_EQ(CPU_Execute(1, 0, nullptr), -1);
+    }
     API_Unlock();
     EXPECT_TRUE(writes().empty());
 }
@@ -453,6 +463,151 @@ TEST_F(TargetWire, StepFailureAnswers) {
         EXPECT_EQ(captured().errors,
                   c.message != nullptr ? std::vector<std::string>{c.message} : std::vector<std::string>{});
     }
+}
+
+// One pass of the entry: the hardware status, then what each sequence
+// (8: break in, 1: power-up entry) gets as its answer.
+void scriptSequence(ScriptedProbe &probe, std::uint16_t p, bool ok) {
+    probe.expect({0xF1, 0x02}, {0});
+    probe.expect(req({entry(p), data({CPU_ENTRY_WORD}), ans(2)}),
+                 ok ? answer({0x0000,
+                              static_cast<std::uint16_t>(p == 8 ? TAMSA_STATUS_CODE_STOP
+                                                                : TAMSA_STATUS_CODE_BOOT_MONITOR),
+                              0x0042})
+                    : answer({}, 0x0001));
+}
+
+TEST_F(TargetWire, AProbeSuppliedTargetThatIgnoresTheBreakInIsPowerCycled) {
+    probe_.expect({0x07}, hw(3300, 0, 0, 1));
+    scriptSequence(probe_, 8, false);
+    probe_.expect({0x07}, hw(3300, 0, 0, 1)); // the switch-off and its wait
+    probe_.expect({0xF2, 0x00}, {0});
+    probe_.expect({0x07}, hw(700, 0, 0, 0));
+    scriptSequence(probe_, 1, true);
+    probe_.expect(kDevStatReq, answer({kHaltedInit}));
+    const std::uint32_t start = clock_->tickMs();
+    API_Lock("FERROX_Test");
+    EXPECT_EQ(CPU_TryEnterMonitor(1), 0);
+    API_Unlock();
+    EXPECT_EQ(clock_->tickMs() - start, 30u); // one poll, then twice its time
+    EXPECT_EQ(CPU_GetCachedRegister(0), 0x0042);
+    EXPECT_TRUE(captured().errors.empty());
+}
+
+TEST_F(TargetWire, ATargetWithItsOwnSupplyIsNeverPowerCycled) {
+    for (int pass = 0; pass < 2; ++pass) { // the first entry makes its extra pass
+        probe_.expect({0x07}, hw(3300, 0, 0, 0));
+        scriptSequence(probe_, 8, false);
+        probe_.expect(kDevStatReq, answer({0xC003}));
+    }
+    API_Lock("FERROX_Test");
+    EXPECT_EQ(CPU_TryEnterMonitor(0), 9);
+    API_Unlock();
+    EXPECT_EQ(captured().errors,
+              std::vector<std::string>{"Could not enter Monitor mode.\nIs a target connected to Quidor?"});
+}
+
+TEST_F(TargetWire, AnAwakeTargetWithItsOwnSupplyIsStoppedNotEntered) {
+    probe_.expect({0x07}, hw(3300, 1, 1, 0));
+    probe_.expect({0x07}, hw(3300, 1, 1, 0)); // the halt-state query
+    probe_.expect({0x07}, hw(3300, 1, 1, 0));
+    probe_.expect(kDevStatReq, answer({0xC003}));
+    probe_.expect(req({cmd(C_STOP, 1), ans(2)}), answer({TAMSA_STATUS_CODE_STOP, 0x0777}));
+    API_Lock("FERROX_Test");
+    EXPECT_EQ(CPU_TryEnterMonitor(0), 0);
+    API_Unlock();
+    EXPECT_EQ(CPU_IsMonitorEntered(), 1);
+    EXPECT_EQ(CPU_GetCachedRegister(0), 0x0777);
+}
+
+// Over TCP/IP the server tells the answer's length; a target answer may be
+// shorter than asked for, never longer, and never shorter than its trailer.
+TEST(TargetTcp, TargetAnswersOfTheProbesOwnLength) {
+    plat::ScopedVirtualClock clock(0);
+    ferrox_test::ScriptedServer server;
+    ferrox_test::scriptOpen(server);
+    ASSERT_EQ(FERROX_SelectTCPIP("127.0.0.1", server.port()), 0);
+    ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    struct Case {
+        Bytes reply;
+        int status;
+        int count;
+    };
+    const Case cases[] = {
+        {answer({0x0011, 0x0022}), 0, 2},
+        {answer({0x0011}, 0x0101), 1, 1},
+        {answer({}), 0, 0},
+        {answer({1, 2, 3}), 7, -1}, // longer than asked for: nothing taken
+        {{0x00}, 7, -1},            // not even the trailer
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.reply.size());
+        server.expect(req({cmd(C_GET_REGS, 1), ans(2)}), c.reply);
+        API_Lock("FERROX_Test");
+        CPU_AddCommand(C_GET_REGS, 1);
+        CPU_AddAnswer(2);
+        int n = -1;
+        EXPECT_EQ(CPU_Execute(1, 0, &n), c.status);
+        EXPECT_EQ(n, c.count);
+        API_Unlock();
+    }
+    // The stream stayed in step: a probe command after them is answered.
+    server.expect({0x07}, hw(0, 0, 0, 0));
+    FERROX_HW_STATUS st{};
+    EXPECT_EQ(FERROX_EMU_GetHWStatus(&st), 0);
+    EXPECT_TRUE(server.mismatches().empty());
+    EXPECT_TRUE(captured().errors.empty());
+}
+
+TEST_F(TargetWire, BytesArePackedTwoAWordLowByteFirst) {
+    probe_.expect(req({cmd(C_SET_DATA, 1), data({0x0040, 3}), data({0x0201, 0x0003}), ans(1)}), answer({0}));
+    API_Lock("FERROX_Test");
+    CPU_AddCommand(C_SET_DATA, 1);
+    const U16 head[2] = {0x0040, 3};
+    CPU_AddData(head, 2);
+    const U8 bytes[3] = {0x01, 0x02, 0x03};
+    EXPECT_EQ(CPU_AddBytes(bytes, 3), 0);
+    CPU_AddAnswer(1);
+    EXPECT_EQ(CPU_Execute(0, 1, nullptr), 0);
+    U16 w = 0xFFFF;
+    EXPECT_EQ(CPU_NextAnswerWord(&w), 0);
+    EXPECT_EQ(w, 0);
+    API_Unlock();
+}
+
+TEST_F(TargetWire, AnswerTimeoutIsSentAsFourBytesLowFirst) {
+    probe_.expect({0xF4, 0xC0, 0xD4, 0x01, 0x00}, {0x00});
+    probe_.expect({0xF4, 0x00, 0x00, 0x00, 0x00}, {0x03});
+    probe_.expect({0xF4, 0xC0, 0x27, 0x09, 0x00}, {}, ScriptedProbe::Reply::None);
+    API_Lock("FERROX_Test");
+    EXPECT_EQ(CPU_SetAnswerTimeout(120000), 0);
+    EXPECT_EQ(CPU_SetAnswerTimeout(0), 3);
+    EXPECT_EQ(CPU_SetAnswerTimeout(600000), -1);
+    API_Unlock();
+}
+
+TEST_F(TargetWire, RequireMonitorNeedsAnEstablishedMonitorAndAsksNothing) {
+    struct Case {
+        U8 entryFailed;
+        U8 poweredDown;
+        int result;
+        int code;
+    };
+    for (const Case c : {Case{0, 0, 0, 0}, Case{1, 0, -1, 9}, Case{0, 1, -1, 13}}) {
+        SCOPED_TRACE(c.code);
+        MAIN_SetErrorReported(0);
+        MAIN_SetLastErrorCode(0);
+        CPU_SetMonitorEntryFailed(c.entryFailed);
+        CPU_SetTargetPoweredDown(c.poweredDown);
+        API_Lock("FERROX_Test");
+        EXPECT_EQ(CPU_RequireMonitor(), c.result);
+        API_Unlock();
+        EXPECT_EQ(MAIN_GetLastErrorCode(), c.code);
+    }
+    EXPECT_TRUE(writes().empty());
+    EXPECT_EQ(captured().errors,
+              (std::vector<std::string>{"Could not enter Monitor mode.\nIs a target connected to Quidor?",
+                                        "Target was powered down, function call not allowed."}));
 }
 
 } // namespace
