@@ -249,7 +249,23 @@ int CPU_GetEROM(U32 Addr, U32 NumBytes, U8 *pData) {
     if (refuseArguments(NumBytes, pData, INT_MAX) || CPU_RequireHalted() != 0) {
         return -1;
     }
-    return chunkedRead(C_GET_PF_WORDS, 2, Addr, NumBytes, pData);
+    if (Addr % 2 == 0) {
+        return chunkedRead(C_GET_PF_WORDS, 2, Addr, NumBytes, pData);
+    }
+    // The target reads whole words: a read from an odd address takes the
+    // high byte of the word below it first, so that the bytes returned are
+    // those from the address asked for.
+    U8 held[2] = {};
+    const int first = readEromWord(Addr, held);
+    if (first != 2) {
+        return first;
+    }
+    pData[0] = held[1];
+    if (NumBytes == 1) {
+        return 1;
+    }
+    const int rest = chunkedRead(C_GET_PF_WORDS, 2, Addr + 1, NumBytes - 1, pData + 1);
+    return rest < 0 ? rest : rest + 1;
 }
 
 int CPU_SetData(U32 Addr, U32 NumBytes, const U8 *pData) {
@@ -470,8 +486,9 @@ int CPU_CopyPage(U32 srcAddr, U32 desAddr) {
 
 int CPU_ProgPfBits(U32 Address, int Offset, int NumBits, const U8 *pData) {
     // One request carries at most 245 data words: longer runs are refused
-    // rather than cut, and so are runs that make no sense.
-    if (Offset < 0 || NumBits < 0 || Offset > kMaxBitRun || NumBits > kMaxBitRun - Offset) {
+    // rather than cut. The offset travels in four bits: a larger one would
+    // program other bits than asked for.
+    if (Offset < 0 || Offset > 15 || NumBits < 0 || NumBits > kMaxBitRun - Offset) {
         MAIN_SetLastErrorCode(16);
         return -1;
     }

@@ -64,9 +64,6 @@ int CPU_IsProtected() {
         return -1;
     }
     int r = CPU_EnsureMonitor(0);
-    if (r == 4 && CPU_IsMonitorEntryFailed() == 0) {
-        r = 0; // the monitor was reached and found the device protected: that is the answer, not a failure
-    }
     if (r == 0) {
         const int h = CPU_GetHaltState(0);
         if (h == FERROX_HALT_STATE_RUNNING || h == FERROX_HALT_STATE_ERROR ||
@@ -94,15 +91,14 @@ int CPU_Protect() {
         return -2;
     }
     U32 devStatus = 0;
-    if (CPU_GetDeviceStatus(&devStatus, 1) == 0 &&
-        (devStatus & DEV_STAT_MODE_MASK) == DEV_STAT_MODE_PROTECTED) {
-        CPU_SetLastResponse(TAMSA_STATUS_CODE_INVALID);
-        return -1;
-    }
     int status = 0;
     U16 w = 0;
     int result = 0;
-    if (commandWithWords(C_PROTECT, nullptr, 0, 1, status, w)) {
+    if (CPU_GetDeviceStatus(&devStatus, 1) == 0 &&
+        (devStatus & DEV_STAT_MODE_MASK) == DEV_STAT_MODE_PROTECTED) {
+        CPU_SetLastResponse(TAMSA_STATUS_CODE_INVALID);
+        result = -1; // already protected: no protect command
+    } else if (commandWithWords(C_PROTECT, nullptr, 0, 1, status, w)) {
         CPU_SetLastResponse(w);
         result = w == TAMSA_STATUS_CODE_CMD_ERROR || w == TAMSA_STATUS_CODE_NV_ERROR ? -2 : 0;
     } else if (status != 0) {

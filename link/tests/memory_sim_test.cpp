@@ -126,6 +126,7 @@ void roundTrips() {
         {"DATA", FERROX_CPU_SetData, FERROX_CPU_GetData, 0x00F1, 600},
         {"EEPROM", FERROX_CPU_ProgEEPROM, FERROX_CPU_GetEEPROM, 0x003E, 331},
         {"EROM", FERROX_CPU_ProgEROM, FERROX_CPU_GetEROM, 0x0042, 603},
+        {"EROM from an odd address", FERROX_CPU_ProgEROM, FERROX_CPU_GetEROM, 0x0341, 301},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);

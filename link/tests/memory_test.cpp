@@ -172,6 +172,12 @@ TEST_F(MemoryWire, GetEromAsksForWholeWordsAndReturnsTheBytesAskedFor) {
     U8 buf[4] = {0, 0, 0, 0xEE};
     EXPECT_EQ(FERROX_CPU_GetEROM(0x80, 3, buf), 3);
     EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{0x11, 0x22, 0x33, 0xEE}));
+    // From an odd address the first byte is the high byte of the word below.
+    scriptHalted();
+    probe_.expect(req({cmd(C_GET_PF_WORDS), data({0x0020, 1}), ans(3)}), answer({0, 0xAB12, 0}));
+    probe_.expect(req({cmd(C_GET_PF_WORDS), data({0x0021, 1}), ans(3)}), answer({0, 0x2211, 0}));
+    EXPECT_EQ(FERROX_CPU_GetEROM(0x41, 3, buf), 3);
+    EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{0xAB, 0x11, 0x22, 0xEE}));
     // EEPROM counts bytes and also carries the brown-out word.
     scriptHalted();
     probe_.expect(req({cmd(C_GET_EE_BYTES), data({0x0010, 3}), ans(4)}), answer({0, 0x2211, 0x0033, 0}));
@@ -428,6 +434,8 @@ TEST_F(MemoryWire, RefusedArgumentsSendNothing) {
          [&] { return FERROX_CPU_GetData(0, 0x80000000u, reinterpret_cast<U8 *>(&page)); }},
         {"ProgPfBits 3921",
          [] { return FERROX_CPU_ProgPfBits(0, 1, 3920, reinterpret_cast<const U8 *>("")); }},
+        {"ProgPfBits offset 16",
+         [] { return FERROX_CPU_ProgPfBits(0, 16, 4, reinterpret_cast<const U8 *>("abcd")); }},
         {"ProgPfBits negative",
          [] { return FERROX_CPU_ProgPfBits(0, -1, 16, reinterpret_cast<const U8 *>("ab")); }},
     };
@@ -552,7 +560,9 @@ TEST_F(MemoryWire, UnprotectSendsTheKeyLastGroupFirst) {
 TEST_F(MemoryWire, ProtectOnAProtectedTargetSendsNoProtectCommand) {
     scriptEntry();
     probe_.expect(kDevStatReq, answer({kHaltedProtected}));
+    scriptEntry(kHaltedProtected); // the monitor is entered afresh all the same
     EXPECT_EQ(FERROX_CPU_Protect(), -1);
+    EXPECT_EQ(writes().size(), 4u + 1u + 4u); // entry, device status, entry
     EXPECT_EQ(FERROX_CPU_GetLastResponse(), TAMSA_STATUS_CODE_INVALID);
     // Unprotected: the command goes, and the monitor is entered afresh.
     scriptEntry();
