@@ -18,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -651,6 +652,20 @@ TEST_F(MemoryWire, CalcSignCopiesWhatTheBufferHoldsAndSetsTheTimeLimitBack) {
         EXPECT_EQ(FERROX_CPU_GetLastResponse(), c.lastResponse);
         EXPECT_EQ(captured().errors, errors(c.message));
     }
+}
+
+TEST_F(MemoryWire, TheSignatureLogStaysInsideTheCallersBuffer) {
+    const std::string path = ferrox_test::tempLogPath("calcsign");
+    FERROX_SetLogFile(path.c_str());
+    probe_.expect(timeout(600000), {0});
+    probe_.expect(req({cmd(C_CALC_SIGN), data({0x0000}), ans(3)}), answer({0, 0x00AB, 0xCDEF}));
+    probe_.expect(timeout(0), {0});
+    const auto two = std::make_unique<U8[]>(2); // exactly as large as the count says
+    EXPECT_EQ(FERROX_CPU_CalcSign(0, 2, two.get()), 4);
+    FERROX_SetLogFile(nullptr);
+    const std::string log = ferrox_test::readFile(path);
+    EXPECT_NE(log.find("EF CD"), std::string::npos) << log;
+    EXPECT_EQ(log.find("EF CD AB"), std::string::npos) << log;
 }
 
 TEST_F(MemoryWire, GetVersionCountsWithoutABufferAndFillsOne) {
