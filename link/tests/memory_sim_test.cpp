@@ -2,6 +2,7 @@
 // simulated probe and target, in-process and over TCP/IP.
 #include "FerroxConst.h"
 #include "capture.h"
+#include "cpu_state.h"
 #include "main_log.h"
 
 #include "sim/device_front.h"
@@ -294,6 +295,37 @@ TEST_F(MemorySim, TargetSignatureMatchesTheHostOnesOverTheSameErom) {
     EXPECT_EQ(FERROX_CPU_GetVersion(items.data()), n);
     EXPECT_EQ(items, sim::Target::versionItems());
     EXPECT_TRUE(captured().errors.empty());
+}
+
+TEST(MemorySimProtected, EraseSetsTheTimeLimitBackWhenTheTargetIsLostAfterwards) {
+    plat::ScopedVirtualClock clock(1000);
+    sim::ProbeOptions options;
+    options.targetProtected = true;
+    sim::Probe probe(options);
+    sim::DeviceFront front(probe);
+    // The target goes away as soon as it has answered the erase.
+    bool eraseSent = false;
+    probe.setTrace([&](bool toProbe, const std::uint8_t *p, std::size_t n) {
+        if (toProbe) {
+            CommandCount c;
+            c.record(p, n);
+            eraseSent = eraseSent || c.count(C_ERASE) == 1;
+        } else if (eraseSent) {
+            eraseSent = false;
+            probe.setTargetPresent(false);
+        }
+    });
+    ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    EXPECT_EQ(FERROX_CPU_EnterMonitor(), 0);
+    EXPECT_EQ(FERROX_CPU_IsProtected(), 1);
+    EXPECT_EQ(FERROX_CPU_Erase(), 0);
+    EXPECT_EQ(CPU_IsMonitorEntryFailed(), 1); // the entry after the erase found no target
+    EXPECT_EQ(front.withProbe([](sim::Probe &p) { return p.answerTimeout(); }), 0u);
+    EXPECT_TRUE(front.withProbe([](sim::Probe &p) { return !p.target().isProtected(); }));
+    EXPECT_TRUE(captured().errors.empty());
+    // Without a target the next guarded call cannot reach the monitor.
+    U8 b = 0;
+    EXPECT_EQ(FERROX_CPU_GetEROM(0, 1, &b), -1);
 }
 
 TEST(MemorySimTcp, MemoriesAndProtectionOverTcp) {
