@@ -351,7 +351,8 @@ int FERROX_CALL FERROX_CPU_CalcSign(int Instance, int NumBytes, U8 *pData) {
     return enterFrame<int>("FERROX_CPU_CalcSign", -2, [&] {
         MAIN_LogString("FERROX_CPU_CalcSign()");
         const int r = DEVICE_OP(CalcSign, -2, Instance, NumBytes, pData);
-        MAIN_LogData(pData, 3);
+        // The signature's three bytes, as far as the caller's buffer holds them.
+        MAIN_LogData(pData, NumBytes < 3 ? (NumBytes > 0 ? static_cast<U32>(NumBytes) : 0u) : 3u);
         return r2(r);
     });
 }

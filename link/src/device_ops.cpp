@@ -43,48 +43,48 @@ int OP_Open() {
 
 const FERROX_DEVICE_OPS DeviceOps = {
     CPU_Abort,             // Abort
-    nullptr,               // CalcSign
-    nullptr,               // CopyPage
+    CPU_CalcSign,          // CalcSign
+    CPU_CopyPage,          // CopyPage
     CPU_Close,             // Close
     OP_ClrError,           // ClrError
     CPU_EnterMonitor,      // EnterMonitor
-    nullptr,               // Erase
-    nullptr,               // GetData
-    nullptr,               // GetEEPROM
-    nullptr,               // GetEROM
+    CPU_Erase,             // Erase
+    CPU_GetData,           // GetData
+    CPU_GetEEPROM,         // GetEEPROM
+    CPU_GetEROM,           // GetEROM
     CPU_GetLastResponseOp, // GetLastResponse
     CPU_GetReg,            // GetReg
     CPU_GetRegsAll,        // GetRegsAll
     CPU_GetStatus,         // GetStatus
-    nullptr,               // GetULP
-    nullptr,               // GetVersion
+    CPU_GetULP,            // GetULP
+    CPU_GetVersion,        // GetVersion
     CPU_Go,                // Go
     CPU_Halt,              // Halt
     OP_HasError,           // HasError
-    nullptr,               // IoTest
+    CPU_IoTest,            // IoTest
     CPU_IsHalted,          // IsHalted
     CPU_IsHaltedEx,        // IsHaltedEx
-    nullptr,               // IsProtected
+    CPU_IsProtected,       // IsProtected
     OP_Open,               // Open
     CPU_PowerOnReset,      // PowerOnReset
-    nullptr,               // ProgEEPROM
-    nullptr,               // ProgEROM
-    nullptr,               // ProgPfBits
-    nullptr,               // ProgULP
-    nullptr,               // ProgUlpBytes
-    nullptr,               // Protect
+    CPU_ProgEEPROM,        // ProgEEPROM
+    CPU_ProgEROM,          // ProgEROM
+    CPU_ProgPfBits,        // ProgPfBits
+    CPU_ProgULP,           // ProgULP
+    CPU_ProgUlpBytes,      // ProgUlpBytes
+    CPU_Protect,           // Protect
     CPU_Reset,             // Reset
     CPU_SendCommand,       // SendCommand
     CPU_SendData,          // SendData
     CPU_SetBaud,           // SetBaud
-    nullptr,               // SetBitField
-    nullptr,               // SetData
+    CPU_SetBitField,       // SetBitField
+    CPU_SetData,           // SetData
     CPU_SetReg,            // SetReg
     CPU_Step,              // Step
     EMU_SwitchInterface,   // SwitchInterface
     EMU_SwitchPower,       // SwitchPower
     EMU_SwitchPowerEx,     // SwitchPowerEx
-    nullptr,               // Unprotect
+    CPU_Unprotect,         // Unprotect
     CPU_WriteBP,           // WriteBP
 };
 

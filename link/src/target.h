@@ -92,3 +92,30 @@ int CPU_GetRegsAll(TAMSA_REGISTERS *pRegs);
 int CPU_SetReg(int RegIndex, U32 Data);
 U32 CPU_WriteBP(U32 Addr, U32 Flags);
 int CPU_Close(U8 RunMode);
+
+// ------------------------------------------------------------ the memories
+
+int CPU_GetData(U32 Addr, U32 NumBytes, U8 *pData);
+int CPU_SetData(U32 Addr, U32 NumBytes, const U8 *pData);
+int CPU_GetEEPROM(U32 Addr, U32 NumBytes, U8 *pData);
+int CPU_ProgEEPROM(U32 Addr, U32 NumBytes, const U8 *pData);
+int CPU_GetEROM(U32 Addr, U32 NumBytes, U8 *pData);
+int CPU_ProgEROM(U32 Addr, U32 NumBytes, const U8 *pData);
+int CPU_GetULP(U32 Addr, U32 NumPages, U32 *pData);
+int CPU_ProgULP(U32 Addr, U32 NumPages, const U32 *pData);
+int CPU_ProgUlpBytes(U32 Addr, U32 Mask, U32 Data);
+int CPU_CopyPage(U32 srcAddr, U32 desAddr);
+int CPU_ProgPfBits(U32 Address, int Offset, int NumBits, const U8 *pData);
+int CPU_SetBitField(U32 Addr, int Position, int Width, U32 Data);
+int CPU_IoTest(int Flag);
+
+// ------------------------------------------- protection, erase, signatures
+
+// The eight key words of a 32-digit key text, in the order they are sent.
+void CPU_KeyWords(const char *sHexKey, U16 (&words)[8]);
+int CPU_IsProtected();
+int CPU_Protect();
+int CPU_Unprotect(const char *sHexKey);
+int CPU_Erase();
+int CPU_CalcSign(int Instance, int NumBytes, U8 *pData);
+int CPU_GetVersion(U32 *pData);
