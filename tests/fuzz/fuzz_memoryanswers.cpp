@@ -7,6 +7,7 @@
 #include "api.h"
 #include "link.h"
 
+#include "fuzz_probe_device.h"
 #include "plat/clock.h"
 #include "plat/device.h"
 
@@ -19,56 +20,7 @@
 
 namespace {
 
-class StreamProbe final : public plat::DeviceProvider {
-public:
-    void reset(const std::uint8_t *data, std::size_t size) {
-        data_ = data;
-        size_ = size;
-        pos_ = 0;
-    }
-    std::unique_ptr<plat::DeviceFile> open(const char *name) override {
-        if (std::string(name).rfind("\\\\.\\halvornquidor", 0) != 0) {
-            return nullptr;
-        }
-        return std::make_unique<File>(*this);
-    }
-
-private:
-    class File final : public plat::DeviceFile {
-    public:
-        explicit File(StreamProbe &p) : p_(p) {}
-        bool startWrite(const std::uint8_t *, std::uint32_t size, plat::IoCompletion &io) override {
-            io.complete(size);
-            return true;
-        }
-        bool startRead(std::uint8_t *data, std::uint32_t size, plat::IoCompletion &io) override {
-            const std::size_t n = std::min<std::size_t>(size, p_.size_ - p_.pos_);
-            if (n == 0) {
-                io.markPending(); // nothing more: the transport times out
-                pending_ = &io;
-                return true;
-            }
-            std::memcpy(data, p_.data_ + p_.pos_, n);
-            p_.pos_ += n;
-            io.complete(static_cast<std::uint32_t>(n));
-            return true;
-        }
-        void cancelIo() override {
-            if (pending_ != nullptr) {
-                pending_->cancel();
-                pending_ = nullptr;
-            }
-        }
-
-    private:
-        StreamProbe &p_;
-        plat::IoCompletion *pending_ = nullptr;
-    };
-
-    const std::uint8_t *data_ = nullptr;
-    std::size_t size_ = 0;
-    std::size_t pos_ = 0;
-};
+using ProbeDevice = fuzz::FuzzProbeDevice;
 
 void quiet(const char *) {}
 
@@ -101,7 +53,7 @@ void expectAtMost(int result, int most) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     static plat::VirtualClock clock;
-    static StreamProbe probe;
+    static ProbeDevice probe(ProbeDevice::Mode::Stream);
     static bool registered = [] {
         plat::setClock(&clock);
         plat::registerDeviceProvider(&probe);

@@ -12,6 +12,7 @@
 #include "probe.h"
 #include "target.h"
 
+#include "fuzz_probe_device.h"
 #include "plat/clock.h"
 #include "plat/device.h"
 #include "plat/message_box.h"
@@ -24,57 +25,7 @@
 
 namespace {
 
-class AnswerListProbe final : public plat::DeviceProvider {
-public:
-    void reset(const std::uint8_t *data, std::size_t size) {
-        data_ = data;
-        size_ = size;
-        pos_ = 0;
-    }
-    std::unique_ptr<plat::DeviceFile> open(const char *name) override {
-        if (std::string(name).rfind("\\\\.\\halvornquidor", 0) != 0) {
-            return nullptr;
-        }
-        return std::make_unique<File>(*this);
-    }
-
-private:
-    class File final : public plat::DeviceFile {
-    public:
-        explicit File(AnswerListProbe &p) : p_(p) {}
-        bool startWrite(const std::uint8_t *, std::uint32_t size, plat::IoCompletion &io) override {
-            io.complete(size);
-            return true;
-        }
-        bool startRead(std::uint8_t *data, std::uint32_t size, plat::IoCompletion &io) override {
-            if (p_.pos_ >= p_.size_) {
-                io.markPending(); // nothing more: the transport times out
-                pending_ = &io;
-                return true;
-            }
-            const std::size_t length = p_.data_[p_.pos_++];
-            const std::size_t n = std::min<std::size_t>({length, size, p_.size_ - p_.pos_});
-            std::memcpy(data, p_.data_ + p_.pos_, n);
-            p_.pos_ += std::min<std::size_t>(length, p_.size_ - p_.pos_);
-            io.complete(static_cast<std::uint32_t>(n));
-            return true;
-        }
-        void cancelIo() override {
-            if (pending_ != nullptr) {
-                pending_->cancel();
-                pending_ = nullptr;
-            }
-        }
-
-    private:
-        AnswerListProbe &p_;
-        plat::IoCompletion *pending_ = nullptr;
-    };
-
-    const std::uint8_t *data_ = nullptr;
-    std::size_t size_ = 0;
-    std::size_t pos_ = 0;
-};
+using ProbeDevice = fuzz::FuzzProbeDevice;
 
 void quietBox(const char *, const char *, plat::MessageIcon) {}
 
@@ -99,7 +50,7 @@ void clearErrors() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     static plat::VirtualClock clock;
-    static AnswerListProbe probe;
+    static ProbeDevice probe(ProbeDevice::Mode::LengthPrefixed);
     static bool registered = [] {
         plat::setClock(&clock);
         plat::registerDeviceProvider(&probe);
