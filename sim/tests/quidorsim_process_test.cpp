@@ -5,6 +5,7 @@
 #include "wire.h"
 
 #include "link.h"
+#include "support/process.h"
 
 #include <gtest/gtest.h>
 
@@ -22,84 +23,7 @@ using simtest::Bytes;
 using simtest::Request;
 using W = std::vector<std::uint16_t>;
 
-// A child process with its standard output on a pipe.
-class Process {
-public:
-    explicit Process(std::vector<std::string> args) {
-        static char program[] = QUIDORSIM;
-        int out[2];
-        if (::pipe(out) != 0) {
-            return;
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::close(out[0]);
-            ::close(out[1]);
-            std::vector<char *> argv{program};
-            for (auto &a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        fd_ = out[0];
-    }
-    ~Process() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-        }
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Process(const Process &) = delete;
-    Process &operator=(const Process &) = delete;
-
-    // Everything up to the next newline (or end of output).
-    std::string readLine() {
-        std::string line;
-        char c = 0;
-        while (true) {
-            pollfd pfd{fd_, POLLIN, 0};
-            if (::poll(&pfd, 1, 20000) <= 0 || ::read(fd_, &c, 1) != 1 || c == '\n') {
-                return line;
-            }
-            line.push_back(c);
-        }
-    }
-    std::string readAll() {
-        std::string all;
-        char buf[512];
-        while (true) {
-            pollfd pfd{fd_, POLLIN, 0};
-            if (::poll(&pfd, 1, 20000) <= 0) {
-                return all;
-            }
-            const ssize_t n = ::read(fd_, buf, sizeof buf);
-            if (n <= 0) {
-                return all;
-            }
-            all.append(buf, static_cast<std::size_t>(n));
-        }
-    }
-    // Exit code, or -1 when it did not end normally.
-    int wait() {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    void signal(int sig) { ::kill(pid_, sig); }
-
-private:
-    pid_t pid_ = -1;
-    int fd_ = -1;
-};
+using ferrox_test::Process;
 
 std::uint16_t portOf(const std::string &line) {
     const std::string prefix = "quidorsim listening on 127.0.0.1:";
@@ -149,7 +73,7 @@ protected:
 };
 
 TEST_F(QuidorsimProcess, AClientDoesEverythingAUserDoes) {
-    Process sim({"--listen", "127.0.0.1:0", "--state", state_.string(), "--serial", "4242"});
+    Process sim(QUIDORSIM, {"--listen", "127.0.0.1:0", "--state", state_.string(), "--serial", "4242"});
     const std::uint16_t port = portOf(sim.readLine());
     ASSERT_NE(port, 0);
     ASSERT_EQ(LINK_SelectTCPIP("127.0.0.1", port), 0);
@@ -222,7 +146,7 @@ TEST_F(QuidorsimProcess, AClientDoesEverythingAUserDoes) {
     EXPECT_EQ(sim.wait(), 0);
 
     // State survives: DATA, ULP and the serial number are still there.
-    Process again({"--listen", "127.0.0.1:0", "--state", state_.string()});
+    Process again(QUIDORSIM, {"--listen", "127.0.0.1:0", "--state", state_.string()});
     const std::uint16_t port2 = portOf(again.readLine());
     ASSERT_NE(port2, 0);
     ASSERT_EQ(LINK_SelectTCPIP("127.0.0.1", port2), 0);
@@ -238,7 +162,7 @@ TEST_F(QuidorsimProcess, AClientDoesEverythingAUserDoes) {
 }
 
 TEST_F(QuidorsimProcess, TracePrintsRequestsAndAnswersInHex) {
-    Process sim({"--listen", "127.0.0.1:0", "--trace", "--hw-version", "21000"});
+    Process sim(QUIDORSIM, {"--listen", "127.0.0.1:0", "--trace", "--hw-version", "21000"});
     const std::uint16_t port = portOf(sim.readLine());
     ASSERT_NE(port, 0);
     ASSERT_EQ(LINK_SelectTCPIP("127.0.0.1", port), 0);
@@ -253,7 +177,7 @@ TEST_F(QuidorsimProcess, TracePrintsRequestsAndAnswersInHex) {
 }
 
 TEST(QuidorsimCommandLine, HelpListsEveryOptionAndBadOptionsFail) {
-    Process help({"--help"});
+    Process help(QUIDORSIM, {"--help"});
     const std::string text = help.readAll();
     EXPECT_EQ(help.wait(), 0);
     for (const char *option :
@@ -270,7 +194,7 @@ TEST(QuidorsimCommandLine, HelpListsEveryOptionAndBadOptionsFail) {
                                                {"--firmware", "new"},
                                                {"--serial"},
                                                {"--unprotect-key", "12"}}) {
-        Process p(bad);
+        Process p(QUIDORSIM, bad);
         EXPECT_TRUE(p.readAll().empty());
         EXPECT_EQ(p.wait(), 2) << bad[0];
     }

@@ -79,6 +79,7 @@ public:
             all.append(buf, static_cast<std::size_t>(n));
         }
     }
+    void signal(int sig) { ::kill(pid_, sig); }
     int wait() {
         int status = 0;
         ::waitpid(pid_, &status, 0);
