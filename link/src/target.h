@@ -64,6 +64,9 @@ int CPU_EnsureMonitor(U8 OnlyRecord);
 // CPU_EnsureMonitor; the result of the last pass made.
 int CPU_RetryEnterMonitor(U8 OnlyRecord);
 int CPU_RequireMonitor();
+// The common part of the halted guards: guard start, monitor entry and a
+// halted target (6 when it runs or is off); reported, -1 on failure.
+int CPU_RequireMonitorHalted();
 int CPU_RequireHalted();
 // The start both guards share: powered down or an error pending gives -1.
 int CPU_GuardStart();

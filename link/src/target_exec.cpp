@@ -103,6 +103,33 @@ int nextStatusWord(U16 &word) {
     return CPU_NextAnswerWord(&word);
 }
 
+// Executes a request whose one answer word acknowledges it and judges that
+// word: 0 when accepted, else 8 (command error), 16 (parameter), 2 (no or
+// another word) or the probe status; LastResponse follows. Nothing reported.
+int executeAcknowledged() {
+    const int status = CPU_Execute(1, 0, nullptr);
+    if (status != 0) {
+        CPU_SetLastResponse(TAMSA_STATUS_CODE_INVALID);
+        return status;
+    }
+    U16 word = 0xFFFF;
+    const bool present = CPU_NextAnswerWord(&word) == 0;
+    if (present && word == TAMSA_STATUS_CODE_OK) {
+        CPU_SetLastResponse(TAMSA_STATUS_CODE_OK);
+        return 0;
+    }
+    if (present && word == TAMSA_STATUS_CODE_CMD_ERROR) {
+        CPU_SetLastResponse(word);
+        return 8;
+    }
+    if (present && word == TAMSA_STATUS_CODE_PARAMETER) {
+        CPU_SetLastResponse(word);
+        return 16;
+    }
+    CPU_SetLastResponse(TAMSA_STATUS_CODE_INVALID);
+    return 2;
+}
+
 } // namespace
 
 int CPU_IsHalted() {
@@ -394,29 +421,10 @@ int CPU_SetReg(int RegIndex, U32 Data) {
     const U16 words[2] = {static_cast<U16>(RegIndex), value};
     CPU_AddData(words, 2);
     CPU_AddAnswer(1);
-    const int status = CPU_Execute(1, 0, nullptr);
-    int result = 0;
-    if (status != 0) {
-        CPU_SetLastResponse(TAMSA_STATUS_CODE_INVALID);
-        result = status;
-    } else {
-        U16 word = 0xFFFF;
-        const bool present = CPU_NextAnswerWord(&word) == 0;
-        if (present && word == TAMSA_STATUS_CODE_OK) {
-            CPU_StoreRegister(RegIndex, value);
-            CPU_SetLastResponse(TAMSA_STATUS_CODE_OK);
-            return 0;
-        }
-        if (present && word == TAMSA_STATUS_CODE_CMD_ERROR) {
-            CPU_SetLastResponse(word);
-            result = 8;
-        } else if (present && word == TAMSA_STATUS_CODE_PARAMETER) {
-            CPU_SetLastResponse(word);
-            result = 16;
-        } else {
-            CPU_SetLastResponse(TAMSA_STATUS_CODE_INVALID);
-            result = 2;
-        }
+    const int result = executeAcknowledged();
+    if (result == 0) {
+        CPU_StoreRegister(RegIndex, value);
+        return 0;
     }
     MAIN_ReportStatus(result, 0);
     if (result != 16) {
@@ -434,30 +442,10 @@ U32 CPU_WriteBP(U32 Addr, U32 Flags) {
     const U16 words[2] = {static_cast<U16>(Flags & 0xFFFF), static_cast<U16>(Addr & 0xFFFF)};
     CPU_AddData(words, 2);
     CPU_AddAnswer(1);
-    const int status = CPU_Execute(1, 0, nullptr);
-    int result = 0;
-    if (status != 0) {
-        CPU_SetLastResponse(TAMSA_STATUS_CODE_INVALID);
-        result = status;
-    } else {
-        U16 word = 0xFFFF;
-        const bool present = CPU_NextAnswerWord(&word) == 0;
-        if (present && word == TAMSA_STATUS_CODE_OK) {
-            CPU_SetLastResponse(TAMSA_STATUS_CODE_OK);
-            return 0;
-        }
-        if (present && word == TAMSA_STATUS_CODE_CMD_ERROR) {
-            CPU_SetLastResponse(word);
-            result = 8;
-        } else if (present && word == TAMSA_STATUS_CODE_PARAMETER) {
-            CPU_SetLastResponse(word);
-            result = 16;
-        } else {
-            CPU_SetLastResponse(TAMSA_STATUS_CODE_INVALID);
-            result = 2;
-        }
+    const int result = executeAcknowledged();
+    if (result != 0) {
+        MAIN_ReportStatus(result, 0);
     }
-    MAIN_ReportStatus(result, 0);
     return static_cast<U32>(result);
 }
 

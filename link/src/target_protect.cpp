@@ -60,19 +60,7 @@ void CPU_KeyWords(const char *sHexKey, U16 (&words)[8]) {
 }
 
 int CPU_IsProtected() {
-    if (CPU_GuardStart() != 0) {
-        return -1;
-    }
-    int r = CPU_EnsureMonitor(0);
-    if (r == 0) {
-        const int h = CPU_GetHaltState(0);
-        if (h == FERROX_HALT_STATE_RUNNING || h == FERROX_HALT_STATE_ERROR ||
-            h == FERROX_HALT_STATE_POWEROFF) {
-            r = 6;
-        }
-    }
-    if (r != 0) {
-        MAIN_ReportStatus(r, 0);
+    if (CPU_RequireMonitorHalted() != 0) {
         return -1;
     }
     U32 status = 0;

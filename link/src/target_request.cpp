@@ -524,7 +524,7 @@ int CPU_RequireMonitor() {
     return 0;
 }
 
-int CPU_RequireHalted() {
+int CPU_RequireMonitorHalted() {
     if (CPU_GuardStart() != 0) {
         return -1;
     }
@@ -538,6 +538,13 @@ int CPU_RequireHalted() {
     }
     if (r != 0) {
         MAIN_ReportStatus(r, 0);
+        return -1;
+    }
+    return 0;
+}
+
+int CPU_RequireHalted() {
+    if (CPU_RequireMonitorHalted() != 0) {
         return -1;
     }
     if (CPU_IsMonitorEntryFailed() != 0) {
