@@ -140,6 +140,7 @@ TEST(Frame, CompileDateInTheShapeOfTheBuildDate) {
 }
 
 TEST(Frame, CallTextsNameRegistersAndUnknownOnes) {
+    plat::ScopedVirtualClock clock(0); // the unscripted SetReg waits out its answer
     ferrox_test::ScriptedProbe probe;
     ferrox_test::scriptOpen(probe);
     const std::string path = ferrox_test::tempLogPath("regnames");

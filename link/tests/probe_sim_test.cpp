@@ -291,10 +291,8 @@ TEST(ProbeSimTcp, OpenOverTcpFillsTheCaches) {
     ASSERT_TRUE(server.listen("127.0.0.1", 0, error)) << error;
     std::thread thread([&] { server.serve(); });
     ASSERT_EQ(FERROX_SelectTCPIP("127.0.0.1", server.port()), 0);
-    {
-        plat::ScopedVirtualClock clock(0); // the wait after the download
-        EXPECT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
-    }
+    plat::ScopedVirtualClock clock(0);
+    EXPECT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     char fw[256];
     FERROX_EMU_GetFirmwareString(fw, sizeof fw);
     EXPECT_STREQ(fw, sim::kLibraryBanner);

@@ -12,7 +12,11 @@ TimedRecursiveMutex::WaitResult TimedRecursiveMutex::lockFor(std::uint32_t timeo
         return mutex_.try_lock_for(std::chrono::milliseconds(timeoutMs)) ? WaitResult::Locked
                                                                          : WaitResult::TimedOut;
     }
-    // Virtual time: poll, letting each miss advance the clock by a millisecond.
+    // Virtual time: the holder gets a real grace first, then each miss
+    // advances the clock by a millisecond.
+    if (timeoutMs > 0 && mutex_.try_lock_for(std::chrono::milliseconds(kPeerGraceMs))) {
+        return WaitResult::Locked;
+    }
     const std::uint32_t start = c.tickMs();
     for (;;) {
         if (mutex_.try_lock()) {

@@ -21,6 +21,16 @@ namespace {
 int waitReady(int fd, short events, std::uint32_t timeoutMs) {
     Clock &c = clock();
     const std::uint32_t start = c.tickMs();
+    if (!c.isReal() && timeoutMs > 0) {
+        pollfd pfd{fd, events, 0};
+        int rc = 0;
+        do {
+            rc = ::poll(&pfd, 1, static_cast<int>(kPeerGraceMs));
+        } while (rc < 0 && errno == EINTR);
+        if (rc != 0) {
+            return rc > 0 ? 1 : -1;
+        }
+    }
     for (;;) {
         const std::uint32_t elapsed = c.tickMs() - start;
         pollfd pfd{fd, events, 0};

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -38,6 +39,27 @@ TEST(TimedRecursiveMutex, WaitGivesUpAfterTimeoutInVirtualTime) {
     owner.join();
     EXPECT_EQ(m.lockFor(10000), plat::TimedRecursiveMutex::WaitResult::Locked);
     m.unlock();
+}
+
+TEST(TimedRecursiveMutex, VirtualTimeStandsStillWhileABusyHolderFinishes) {
+    // A holder that is slow in real time (descheduled on a loaded machine)
+    // must not make a short virtual wait time out.
+    plat::ScopedVirtualClock clock(1000);
+    plat::TimedRecursiveMutex m;
+    std::atomic<bool> held{false};
+    std::thread owner([&] {
+        ASSERT_EQ(m.lockFor(0), plat::TimedRecursiveMutex::WaitResult::Locked);
+        held = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        m.unlock();
+    });
+    while (!held) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(m.lockFor(10), plat::TimedRecursiveMutex::WaitResult::Locked);
+    EXPECT_EQ(clock->tickMs(), 1000u);
+    m.unlock();
+    owner.join();
 }
 
 } // namespace

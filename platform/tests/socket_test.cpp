@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +25,26 @@ TEST(TcpSocket, ReceiveGivesUpAfterTimeoutInVirtualTime) {
     EXPECT_EQ(s.receive(b, 4, 5000), 2);
     ::close(fds[1]);
     EXPECT_EQ(s.receive(b, 4, 5000), plat::TcpSocket::kClosed);
+}
+
+TEST(TcpSocket, VirtualTimeStandsStillWhileTheWriterIsBusy) {
+    // The peer is a real thread that answers late in real time: a short
+    // virtual time-out must still see its bytes, and no virtual time passes.
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    plat::TcpSocket s = plat::TcpSocket::adopt(fds[0]);
+    plat::ScopedVirtualClock clock(0);
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        const std::uint8_t one = 7;
+        EXPECT_EQ(::write(fds[1], &one, 1), 1);
+    });
+    std::uint8_t b[1] = {};
+    EXPECT_EQ(s.receive(b, 1, 10), 1);
+    EXPECT_EQ(b[0], 7);
+    EXPECT_EQ(clock->tickMs(), 0u);
+    writer.join();
+    ::close(fds[1]);
 }
 
 TEST(TcpSocket, ParsesDottedAddresses) {

@@ -32,6 +32,13 @@ inline void sleepMs(std::uint32_t ms) {
     clock().sleepMs(ms);
 }
 
+// Under virtual time, a wait on another thread or process (a socket peer, a
+// lock holder) first gives that peer this much real time before the virtual
+// clock runs on. The peer is real: a clock racing ahead while it is merely
+// descheduled would fire time-outs that the real system never sees, and would
+// run simulated time forward behind the test's back.
+inline constexpr std::uint32_t kPeerGraceMs = 300;
+
 // Virtual time: sleeping advances the count at once.
 class VirtualClock final : public Clock {
 public:
