@@ -4,6 +4,7 @@
 #include "firmware.h"
 
 #include "link.h"
+#include "main_log.h"
 #include "probe.h"
 
 #include "plat/clock.h"
@@ -257,7 +258,9 @@ int FW_ExecCommand(const char *sCommand, char *pResponse, int ResponseSize) {
     Reply reply(pResponse, ResponseSize);
     reply.add("");
     if (sCommand == nullptr) {
-        return 0;
+        // No text is a caller's mistake, not an empty list of commands.
+        MAIN_SetLastErrorCode(16);
+        return 1;
     }
     const char *s = sCommand;
     for (;;) {

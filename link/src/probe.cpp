@@ -201,7 +201,12 @@ int EMU_GetHWStatus(FERROX_HW_STATUS *pStatus) {
 }
 
 int EMU_GetFirmwareString(char *pBuffer, int BufferSize) {
-    if (ProbeUnusable != 0 || LINK_HasCommError() != 0 || pBuffer == nullptr) {
+    if (pBuffer == nullptr) {
+        // Nowhere to put the text: refused before anything is sent.
+        MAIN_SetLastErrorCode(16);
+        return 1;
+    }
+    if (ProbeUnusable != 0 || LINK_HasCommError() != 0) {
         return 1;
     }
     if (FirmwareStringCached != 0) {
@@ -327,7 +332,12 @@ int EMU_ControlBuffer(U8 Kind, U8 Code) {
 }
 
 int EMU_ReadBuffer(U8 Kind, U32 NumItems, U16 *pData) {
-    if (NumItems > 65535 || pData == nullptr || ProbeUnusable != 0 || LINK_HasCommError() != 0) {
+    if (pData == nullptr) {
+        // No buffer for the items: refused before anything is sent.
+        MAIN_SetLastErrorCode(16);
+        return -1;
+    }
+    if (NumItems > 65535 || ProbeUnusable != 0 || LINK_HasCommError() != 0) {
         return -1;
     }
     const U8 request[4] = {Kind, EMU_CMD_BUFFER_READ, static_cast<U8>(NumItems),
@@ -365,8 +375,11 @@ int EMU_ReadBuffer(U8 Kind, U32 NumItems, U16 *pData) {
 }
 
 int EMU_ReadConfigMemCopy(U8 *pData, U32 Off, U32 NumBytes) {
-    if (Off >= EMU_CONFIG_BYTES || NumBytes > EMU_CONFIG_BYTES || Off + NumBytes > EMU_CONFIG_BYTES ||
-        (pData == nullptr && NumBytes != 0)) {
+    if (pData == nullptr && NumBytes != 0) {
+        MAIN_SetLastErrorCode(16); // a count without a buffer
+        return 1;
+    }
+    if (Off >= EMU_CONFIG_BYTES || NumBytes > EMU_CONFIG_BYTES || Off + NumBytes > EMU_CONFIG_BYTES) {
         return 1;
     }
     if ((Caps[0] & FERROX_EMU_CAP_READ_CONFIG) == 0) {
@@ -379,8 +392,11 @@ int EMU_ReadConfigMemCopy(U8 *pData, U32 Off, U32 NumBytes) {
 }
 
 int EMU_WriteConfigMemBytes(const U8 *pData, U32 Off, U32 NumBytes) {
-    if (Off >= EMU_CONFIG_BYTES || NumBytes > EMU_CONFIG_BYTES || Off + NumBytes > EMU_CONFIG_BYTES ||
-        (pData == nullptr && NumBytes != 0)) {
+    if (pData == nullptr && NumBytes != 0) {
+        MAIN_SetLastErrorCode(16); // a count without a buffer
+        return 1;
+    }
+    if (Off >= EMU_CONFIG_BYTES || NumBytes > EMU_CONFIG_BYTES || Off + NumBytes > EMU_CONFIG_BYTES) {
         return 1;
     }
     if (LINK_HasCommError() != 0) {
