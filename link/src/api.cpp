@@ -13,6 +13,7 @@
 #include "plat/thread.h"
 
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,6 +75,17 @@ int r8i(int r) {
 void nl() {
     MAIN_LogString("\n");
 }
+
+// The data dump of a memory or buffer export. A count the export refuses
+// tells nothing of the caller's buffer, so such a call reads none of it.
+void logDump(const void *pData, U32 NumUnits, U32 MaxUnits) {
+    if (NumUnits <= MaxUnits) {
+        MAIN_LogData(static_cast<const U8 *>(pData), NumUnits);
+    }
+}
+constexpr U32 kMaxBytes = INT_MAX;        // memory exports: an int result
+constexpr U32 kMaxUlpPages = INT_MAX / 4; // ULP reads count 4 bytes a page
+constexpr U32 kMaxItems = 65535;          // buffer reads: a 16-bit count
 
 // Frame Enter: the export returns notOpen when no connection can be had.
 template <typename R, typename Work> R enterFrame(const char *name, R notOpen, Work &&work) noexcept {
@@ -389,7 +401,7 @@ int FERROX_CALL FERROX_CPU_GetData(U32 Addr, U32 NumBytes, U8 *pData) {
     return enterFrame<int>("FERROX_CPU_GetData", -1, [&] {
         MAIN_Log("FERROX_CPU_GetData (0x%.8X, 0x%.4X Bytes, ...)", Addr, NumBytes);
         const int r = DEVICE_OP(GetData, -1, Addr, NumBytes, pData);
-        MAIN_LogData(pData, NumBytes);
+        logDump(pData, NumBytes, kMaxBytes);
         return r2(r);
     });
 }
@@ -398,7 +410,7 @@ int FERROX_CALL FERROX_CPU_GetEEPROM(U32 Addr, U32 NumBytes, U8 *pData) {
     return enterFrame<int>("FERROX_CPU_GetEEPROM", -1, [&] {
         MAIN_Log("FERROX_CPU_GetEEPROM (0x%.8X, 0x%.4X Bytes, ...)", Addr, NumBytes);
         const int r = DEVICE_OP(GetEEPROM, -1, Addr, NumBytes, pData);
-        MAIN_LogData(pData, NumBytes);
+        logDump(pData, NumBytes, kMaxBytes);
         return r2(r);
     });
 }
@@ -407,7 +419,7 @@ int FERROX_CALL FERROX_CPU_GetEROM(U32 Addr, U32 NumBytes, U8 *pData) {
     return enterFrame<int>("FERROX_CPU_GetEROM", -1, [&] {
         MAIN_Log("FERROX_CPU_GetEROM (0x%.8X, 0x%.4X Bytes, ...)", Addr, NumBytes);
         const int r = DEVICE_OP(GetEROM, -1, Addr, NumBytes, pData);
-        MAIN_LogData(pData, NumBytes);
+        logDump(pData, NumBytes, kMaxBytes);
         return r2(r);
     });
 }
@@ -444,7 +456,7 @@ int FERROX_CALL FERROX_CPU_GetULP(U32 Addr, U32 NumPages, U32 *pData) {
     return enterFrame<int>("FERROX_CPU_GetULP", -1, [&] {
         MAIN_Log("FERROX_CPU_GetULP (0x%.8X, 0x%.4X Pages, ...)", Addr, NumPages);
         const int r = DEVICE_OP(GetULP, -1, Addr, NumPages, pData);
-        MAIN_LogData(reinterpret_cast<const U8 *>(pData), NumPages);
+        logDump(pData, NumPages, kMaxUlpPages);
         return r2(r);
     });
 }
@@ -514,7 +526,7 @@ int FERROX_CALL FERROX_CPU_PowerOnReset(void) {
 int FERROX_CALL FERROX_CPU_ProgEEPROM(U32 Addr, U32 NumBytes, const U8 *pData) {
     return enterFrame<int>("FERROX_CPU_ProgEEPROM", -1, [&] {
         MAIN_Log("FERROX_CPU_ProgEEPROM(0x%.8X, 0x%.4X Bytes, ...)", Addr, NumBytes);
-        MAIN_LogData(pData, NumBytes);
+        logDump(pData, NumBytes, kMaxBytes);
         return r2(DEVICE_OP(ProgEEPROM, -1, Addr, NumBytes, pData));
     });
 }
@@ -522,7 +534,7 @@ int FERROX_CALL FERROX_CPU_ProgEEPROM(U32 Addr, U32 NumBytes, const U8 *pData) {
 int FERROX_CALL FERROX_CPU_ProgEROM(U32 Addr, U32 NumBytes, const U8 *pData) {
     return enterFrame<int>("FERROX_CPU_ProgEROM", -1, [&] {
         MAIN_Log("FERROX_CPU_ProgEROM(0x%.8X, 0x%.4X Bytes, ...)", Addr, NumBytes);
-        MAIN_LogData(pData, NumBytes);
+        logDump(pData, NumBytes, kMaxBytes);
         return r2(DEVICE_OP(ProgEROM, -1, Addr, NumBytes, pData));
     });
 }
@@ -537,7 +549,7 @@ int FERROX_CALL FERROX_CPU_ProgPfBits(U32 Address, int Offset, int NumBits, cons
 int FERROX_CALL FERROX_CPU_ProgULP(U32 Addr, U32 NumPages, const U32 *pData) {
     return enterFrame<int>("FERROX_CPU_ProgULP", -1, [&] {
         MAIN_Log("FERROX_CPU_ProgULP(0x%.8X, 0x%.4X Pages, ...)", Addr, NumPages);
-        MAIN_LogData(reinterpret_cast<const U8 *>(pData), NumPages);
+        logDump(pData, NumPages, kMaxBytes);
         return r2(DEVICE_OP(ProgULP, -1, Addr, NumPages, pData));
     });
 }
@@ -595,7 +607,7 @@ int FERROX_CALL FERROX_CPU_SetBitField(U32 Addr, int Position, int Width, U32 Da
 int FERROX_CALL FERROX_CPU_SetData(U32 Addr, U32 NumBytes, const U8 *pData) {
     return enterFrame<int>("FERROX_CPU_SetData", -1, [&] {
         MAIN_Log("FERROX_CPU_SetData(0x%.8X, 0x%.4X Bytes, ...)", Addr, NumBytes);
-        MAIN_LogData(pData, NumBytes);
+        logDump(pData, NumBytes, kMaxBytes);
         return r2(DEVICE_OP(SetData, -1, Addr, NumBytes, pData));
     });
 }
@@ -704,7 +716,7 @@ int FERROX_CALL FERROX_EMU_ReadSystemBuffer(U32 NumItems, U16 *pData) {
         MAIN_Log("FERROX_EMU_ReadSystemBuffer (0x%.4X Bytes, ...)", NumItems);
         const int r = EMU_ReadBuffer(EMU_KIND_SYSTEM_BUFFER, NumItems, pData);
         if (pData != nullptr) {
-            MAIN_LogData(reinterpret_cast<const U8 *>(pData), NumItems);
+            logDump(pData, NumItems, kMaxItems);
         }
         return r2(r);
     });
@@ -715,7 +727,7 @@ int FERROX_CALL FERROX_EMU_ReadUserBuffer(U32 NumItems, U16 *pData) {
         MAIN_Log("FERROX_EMU_ReadUserBuffer (0x%.4X Items, ...)", NumItems);
         const int r = EMU_ReadBuffer(EMU_KIND_USER_BUFFER, NumItems, pData);
         if (pData != nullptr) {
-            MAIN_LogData(reinterpret_cast<const U8 *>(pData), NumItems);
+            logDump(pData, NumItems, kMaxItems);
         }
         return r2(r);
     });
