@@ -349,6 +349,8 @@ TEST_F(HostileSim, ProbeExportsTakeOddBuffersSizesAndModes) {
         {"SwitchInterface 1", [] { return static_cast<long long>(FERROX_EMU_SwitchInterface(1)); }, 1},
         {"SwitchPower 0xFF", [] { return static_cast<long long>(FERROX_EMU_SwitchPower(0xFF)); }, 0},
         {"SwitchPowerEx 0xFF", [] { return static_cast<long long>(FERROX_EMU_SwitchPowerEx(0xFF)); }, 2},
+        {"GetSN erased", [] { return static_cast<long long>(FERROX_EMU_GetSN()); }, -1},
+        {"GetCaps", [] { return static_cast<long long>(FERROX_EMU_GetCaps() & 0x76u); }, 0x76},
     };
     run(cases);
     for (Guarded *g : {&fw0, &fw1, &fw5, &fwNeg, &fwBig, &ex0, &ex1, &ex4, &exNeg, &exSn, &cfgEdge, &cfgBad,
@@ -381,6 +383,7 @@ TEST_F(HostileSim, ExecutionExportsRefuseOddRegistersAndWrongStates) {
          1001},
         {"SetReg R7 with a value over 16 bits",
          [] { return static_cast<long long>(FERROX_CPU_SetReg(9, 0xFFFFFFFFu)); }, 0},
+        {"R7 holds the low half", [] { return static_cast<long long>(FERROX_CPU_GetReg(9)); }, 0xFFFF},
         {"GetStatus 0xFF",
          [&] {
              return FERROX_CPU_GetStatus(0xFF) -
@@ -396,9 +399,16 @@ TEST_F(HostileSim, ExecutionExportsRefuseOddRegistersAndWrongStates) {
          [] { return static_cast<long long>(FERROX_CPU_WriteBP(0xFFFFFFFFu, 0xFFFFFFFFu)); }, 16, 16},
         {"WriteBP number 15", [] { return static_cast<long long>(FERROX_CPU_WriteBP(0xFFFFFFFFu, 0x0Fu)); },
          16, 16},
+        {"ClrWatchp", [] { return static_cast<long long>(FERROX_CPU_ClrWatchp()); }, 0},
+        {"SendData all ones", [] { return static_cast<long long>(FERROX_CPU_SendData(0xFFFFFFFFu)); }, 0},
+        {"SendCommand all ones",
+         [] { return static_cast<long long>(FERROX_CPU_SendCommand(0xFFFFFFFFu, 0xFFFFFFFFu)); }, 0},
+        {"GetLastResponse", [] { return static_cast<long long>(FERROX_CPU_GetLastResponse()); },
+         TAMSA_STATUS_CODE_PARAMETER},
+        {"Abort", [] { return static_cast<long long>(FERROX_CPU_Abort()); }, 0},
+        {"PowerOnReset", [] { return static_cast<long long>(FERROX_CPU_PowerOnReset()); }, 0},
     };
     run(halted);
-    EXPECT_EQ(FERROX_CPU_GetReg(9), 0xFFFFu);
 
     // A running target: the guarded operations refuse, the rest keep to
     // their answers.
@@ -414,16 +424,27 @@ TEST_F(HostileSim, ExecutionExportsRefuseOddRegistersAndWrongStates) {
          -100, 6},
         {"IsHalted", [] { return static_cast<long long>(FERROX_CPU_IsHalted()); }, FERROX_HALT_STATE_RUNNING},
         {"GetReg 0", [] { return static_cast<long long>(FERROX_CPU_GetReg(0)); }, 0xFFFFFFFFLL},
+        {"SetReg 0", [] { return static_cast<long long>(FERROX_CPU_SetReg(0, 0xFFFFFFFFu)); }, -1, 6},
+        {"WriteBP", [] { return static_cast<long long>(FERROX_CPU_WriteBP(0, 0x41)); }, 0xFFFFFFFFLL, 6},
+        {"Step", [] { return static_cast<long long>(FERROX_CPU_Step()); }, -1, 6},
+        {"Reset", [] { return static_cast<long long>(FERROX_CPU_Reset()); }, 0},
+        {"Go after the reset", [] { return static_cast<long long>(FERROX_CPU_Go()); }, 0},
         {"Halt", [] { return static_cast<long long>(FERROX_CPU_Halt()); }, 0},
     };
     run(whileRunning);
 
     // A target switched off: nothing reaches past the caller's buffer.
     ASSERT_EQ(FERROX_EMU_SwitchPower(0), 0);
-    Guarded off(4);
+    Guarded off(4), offRegs(sizeof(TAMSA_REGISTERS));
     const std::vector<Case> whilePoweredOff = {
         {"GetData",
          [&] { return FERROX_CPU_GetData(0, 4, off.data()) * 100LL + static_cast<long long>(off.touched()); },
+         -100, 13},
+        {"GetRegsAll",
+         [&] {
+             return FERROX_CPU_GetRegsAll(reinterpret_cast<TAMSA_REGISTERS *>(offRegs.data())) * 100LL +
+                    static_cast<long long>(offRegs.touched());
+         },
          -100, 13},
         {"IsHalted", [] { return static_cast<long long>(FERROX_CPU_IsHalted()); }, FERROX_HALT_STATE_ERROR},
         {"Step", [] { return static_cast<long long>(FERROX_CPU_Step()); }, -1},
@@ -432,6 +453,7 @@ TEST_F(HostileSim, ExecutionExportsRefuseOddRegistersAndWrongStates) {
     EXPECT_TRUE(regs.intact());
     EXPECT_TRUE(running.intact());
     EXPECT_TRUE(off.intact());
+    EXPECT_TRUE(offRegs.intact());
     EXPECT_EQ(FERROX_EMU_SwitchPower(1), 0);
     EXPECT_EQ(FERROX_CPU_EnterMonitor(), 0);
     expectStillWorks();
@@ -558,6 +580,9 @@ TEST_F(HostileSim, MemoryExportsNeverReachPastTheCallersBuffers) {
              return static_cast<long long>(FERROX_CPU_ProgUlpBytes(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu));
          },
          16},
+        {"IoTest on with a negative flag", [] { return static_cast<long long>(FERROX_CPU_IoTest(INT_MIN)); },
+         0},
+        {"IoTest off", [] { return static_cast<long long>(FERROX_CPU_IoTest(0)); }, 0},
     };
     run(cases);
     for (Guarded *g : {&d3, &e1, &o1, &o3, &u1, &far}) {
@@ -615,6 +640,9 @@ TEST_F(HostileSim, ProtectionAndVersionExportsTakeOddKeysAndBuffers) {
         {"Unprotect with a long tail",
          [&] { return static_cast<long long>(FERROX_CPU_Unprotect(longKey.c_str())); }, 0},
         {"IsProtected after", [] { return static_cast<long long>(FERROX_CPU_IsProtected()); }, 0},
+        {"Protect to erase", [] { return static_cast<long long>(FERROX_CPU_Protect()); }, 0},
+        {"Erase", [] { return static_cast<long long>(FERROX_CPU_Erase()); }, 0},
+        {"IsProtected after erase", [] { return static_cast<long long>(FERROX_CPU_IsProtected()); }, 0},
     };
     run(cases);
     for (Guarded *g : {&s0, &s2, &s4, &sMax, &sBad, &version}) {
@@ -627,6 +655,7 @@ TEST_F(HostileSim, FrameExportsTakeOddPathsHostsAndPorts) {
     const std::string longPath = "/tmp/" + std::string(5000, 'p') + ".log";
     const std::string longHost(600, 'h');
     const std::string log = ferrox_test::tempLogPath("hostile");
+    FERROX_HW_STATUS hw = {};
     const std::vector<Case> cases = {
         {"SetLogFile null",
          [] {
@@ -695,6 +724,8 @@ TEST_F(HostileSim, FrameExportsTakeOddPathsHostsAndPorts) {
         {"SelectUSB INT_MAX", [] { return static_cast<long long>(FERROX_SelectUSB(INT_MAX)); }, 0, kAnyCode,
          false},
         {"SelectUSB 0", [] { return static_cast<long long>(FERROX_SelectUSB(0)); }, 0, kAnyCode, false},
+        {"the probe answers on port 0 again",
+         [&] { return static_cast<long long>(FERROX_EMU_GetHWStatus(&hw)); }, 0},
         {"CloseEx odd mode",
          [] {
              FERROX_CloseEx(0xFF);
@@ -714,6 +745,12 @@ TEST_F(HostileSim, FrameExportsTakeOddPathsHostsAndPorts) {
          },
          -1, kAnyCode, false},
         {"Open again", [] { return static_cast<long long>(FERROX_Open(nullptr, ferrox_test::errorOut)); }, 0},
+        {"SelectTCPIP a closed port",
+         [] { return static_cast<long long>(FERROX_SelectTCPIP("127.0.0.1", 1)); }, 1},
+        {"SelectUSB 0 from TCP/IP", [] { return static_cast<long long>(FERROX_SelectUSB(0)); }, 0, kAnyCode,
+         false},
+        {"the probe answers over USB again",
+         [&] { return static_cast<long long>(FERROX_EMU_GetHWStatus(&hw)); }, 0},
         {"SetLogFile a good path",
          [&] {
              FERROX_SetLogFile(log.c_str());
