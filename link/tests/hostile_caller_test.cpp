@@ -995,4 +995,74 @@ TEST(HostileCallback, AnErrorOutputFunctionMayCallInAndClose) {
     FERROX_Close();
 }
 
+// The probe unplugged under an open connection: every call fails with its
+// failure value, writes nothing into the caller's buffers and hangs on
+// nothing; plugged in again, a new open works.
+TEST(HostileUnplugged, CallsWithoutTheProbeFailCleanlyAndAReopenWorks) {
+    plat::ScopedVirtualClock clock(1000);
+    ferrox_test::CaptureMessageBoxes boxes;
+    sim::Probe probe;
+    auto front = std::make_unique<sim::DeviceFront>(probe);
+    ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    ASSERT_EQ(FERROX_CPU_EnterMonitor(), 0);
+    front.reset();
+    Guarded data(8), fw(16), items(4), regs(sizeof(TAMSA_REGISTERS)), ex(8);
+    // The frame clears the first byte of a text buffer; nothing else is
+    // written while the probe is gone.
+    const std::vector<Case> cases = {
+        {"GetData",
+         [&] {
+             return FERROX_CPU_GetData(0, 8, data.data()) * 100LL + static_cast<long long>(data.touched());
+         },
+         -100},
+        {"SetData", [&] { return static_cast<long long>(FERROX_CPU_SetData(0, 8, data.data())); }, -1},
+        {"GetRegsAll",
+         [&] {
+             return FERROX_CPU_GetRegsAll(reinterpret_cast<TAMSA_REGISTERS *>(regs.data())) * 100LL +
+                    static_cast<long long>(regs.touched());
+         },
+         -100},
+        {"GetReg", [] { return static_cast<long long>(FERROX_CPU_GetReg(0)); }, 0xFFFFFFFFLL},
+        {"Go", [] { return static_cast<long long>(FERROX_CPU_Go()); }, -1},
+        {"IsHalted", [] { return static_cast<long long>(FERROX_CPU_IsHalted()); }, FERROX_HALT_STATE_ERROR},
+        {"GetVersion", [] { return static_cast<long long>(FERROX_CPU_GetVersion(nullptr)); }, -1},
+        {"ReadUserBuffer",
+         [&] {
+             return FERROX_EMU_ReadUserBuffer(2, items.items()) * 100LL +
+                    static_cast<long long>(items.touched());
+         },
+         -100},
+        {"GetFirmwareString",
+         [&] {
+             FERROX_EMU_GetFirmwareString(fw.text(), 16);
+             return static_cast<long long>(fw.touched());
+         },
+         1},
+        {"ExecCommand",
+         [&] {
+             return FERROX_EMU_ExecCommand("UpdateFirmware", ex.text(), 8) * 100LL +
+                    static_cast<long long>(ex.touched());
+         },
+         1},
+        {"HasError", [] { return static_cast<long long>(FERROX_HasError()); }, 1},
+        {"IsOpen", [] { return static_cast<long long>(FERROX_IsOpen()); }, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.call(), c.result);
+    }
+    for (Guarded *g : {&data, &fw, &items, &regs, &ex}) {
+        EXPECT_TRUE(g->intact());
+    }
+    front = std::make_unique<sim::DeviceFront>(probe);
+    FERROX_Close();
+    captured().errors.clear();
+    ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    EXPECT_EQ(FERROX_CPU_EnterMonitor(), 0);
+    U8 back[8] = {};
+    EXPECT_EQ(FERROX_CPU_GetData(0, 8, back), 8);
+    EXPECT_TRUE(captured().errors.empty());
+    FERROX_Close();
+}
+
 } // namespace
