@@ -319,6 +319,13 @@ int EMU_StoreConfigMem(const U8 *pIn) {
 }
 
 int EMU_ControlBuffer(U8 Kind, U8 Code) {
+    if (Code == EMU_CMD_BUFFER_READ) {
+        // The read code takes a count that only the read function sends:
+        // passed through alone, the probe would take the next request's
+        // bytes for it and every exchange after would be out of step.
+        MAIN_SetLastErrorCode(16);
+        return -1;
+    }
     if (ProbeUnusable != 0 || LINK_HasCommError() != 0) {
         return -1;
     }
