@@ -331,6 +331,18 @@ TEST_F(HostileSim, ProbeExportsTakeOddBuffersSizesAndModes) {
                     (item[0] == 0x5A5A ? 0 : 1);
          },
          -100, kAnyCode, false},
+        {"ControlUserBuffer read code",
+         [] { return static_cast<long long>(FERROX_EMU_ControlUserBuffer(EMU_CMD_BUFFER_READ, 0)); }, -1, 16,
+         false},
+        {"ControlSystemBuffer read code",
+         [] { return static_cast<long long>(FERROX_EMU_ControlSystemBuffer(EMU_CMD_BUFFER_READ, 0)); }, -1,
+         16, false},
+        {"the probe keeps in step",
+         [] {
+             const U8 d[2] = {9, 8};
+             return static_cast<long long>(FERROX_CPU_SetData(0x40, 2, d));
+         },
+         2},
         {"ControlUserBuffer stop",
          [] { return static_cast<long long>(FERROX_EMU_ControlUserBuffer(EMU_CMD_BUFFER_STOP, 0)); }, 0},
         {"ControlSystemBuffer stop",
