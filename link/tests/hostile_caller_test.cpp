@@ -23,7 +23,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -141,7 +140,7 @@ protected:
         U8 back[4] = {};
         EXPECT_EQ(FERROX_CPU_GetData(0x40, 4, back), 4);
         EXPECT_EQ(std::memcmp(back, data, 4), 0);
-        EXPECT_EQ(FERROX_CPU_GetReg(0) <= 0xFFFFu, true);
+        EXPECT_LE(FERROX_CPU_GetReg(0), 0xFFFFu);
         EXPECT_TRUE(captured().errors.empty()) << captured().errors.front();
     }
     template <typename F> auto target(F &&f) {
@@ -235,6 +234,9 @@ TEST_F(HostileSim, ProbeExportsTakeOddBuffersSizesAndModes) {
          103},
         {"ExecCommand unknown, null response",
          [] { return static_cast<long long>(FERROX_EMU_ExecCommand("Bogus", nullptr, 100)); }, 1},
+        {"ExecCommand a format text",
+         [] { return static_cast<long long>(FERROX_EMU_ExecCommand("%s%n%s%n", nullptr, 0)); }, 1, kAnyCode,
+         false},
         {"ExecCommand long text",
          [&] { return static_cast<long long>(FERROX_EMU_ExecCommand(longText.c_str(), nullptr, 0)); }, 1},
         {"ExecCommand only blanks",
@@ -710,6 +712,8 @@ TEST_F(HostileSim, FrameExportsTakeOddPathsHostsAndPorts) {
          0, kAnyCode, false},
         {"SelectTCPIP null host", [] { return static_cast<long long>(FERROX_SelectTCPIP(nullptr, 5151)); }, 1,
          kAnyCode, false},
+        {"SelectTCPIP a format text as host",
+         [] { return static_cast<long long>(FERROX_SelectTCPIP("%s%n%s%n%99999d", 0)); }, 1, kAnyCode, false},
         {"SelectTCPIP empty host", [] { return static_cast<long long>(FERROX_SelectTCPIP("", 5151)); }, 1,
          kAnyCode, false},
         {"SelectTCPIP port 0", [] { return static_cast<long long>(FERROX_SelectTCPIP("127.0.0.1", 0)); }, 1,
