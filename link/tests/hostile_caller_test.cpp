@@ -12,6 +12,7 @@
 
 #include "sim/device_front.h"
 #include "sim/probe.h"
+#include "sim/tcp_server.h"
 
 #include "plat/clock.h"
 
@@ -24,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using ferrox_test::captured;
@@ -1079,6 +1081,73 @@ TEST(HostileUnplugged, CallsWithoutTheProbeFailCleanlyAndAReopenWorks) {
     EXPECT_EQ(FERROX_CPU_GetData(0, 8, back), 8);
     EXPECT_TRUE(captured().errors.empty());
     FERROX_Close();
+}
+
+// The same kind of calls over TCP/IP, whose transport carries the counts
+// in its own frames: short buffers and refused codes leave the stream in
+// step.
+TEST(HostileTcp, OddBuffersAndCodesKeepTheServerStreamInStep) {
+    sim::Probe probe;
+    sim::TcpServer server(probe);
+    std::string error;
+    ASSERT_TRUE(server.listen("127.0.0.1", 0, error)) << error;
+    std::thread thread([&] { server.serve(); });
+    ASSERT_EQ(FERROX_SelectTCPIP("127.0.0.1", server.port()), 0);
+    plat::ScopedVirtualClock clock(0);
+    ferrox_test::CaptureMessageBoxes boxes;
+    ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    ASSERT_EQ(FERROX_CPU_EnterMonitor(), 0);
+    Guarded fw(4), ex(3), items(2), data(3);
+    const auto tiny = exact(1);
+    const std::vector<Case> cases = {
+        {"GetFirmwareString 4",
+         [&] {
+             FERROX_EMU_GetFirmwareString(fw.text(), 4);
+             return static_cast<long long>(std::strlen(fw.text()));
+         },
+         3},
+        {"ExecCommand 3",
+         [&] {
+             return FERROX_EMU_ExecCommand("Bogus", ex.text(), 3) * 100LL +
+                    static_cast<long long>(std::strlen(ex.text()));
+         },
+         102},
+        {"ControlUserBuffer start",
+         [] { return static_cast<long long>(FERROX_EMU_ControlUserBuffer(EMU_CMD_BUFFER_START, 0)); }, 0},
+        {"ControlUserBuffer read code",
+         [] { return static_cast<long long>(FERROX_EMU_ControlUserBuffer(EMU_CMD_BUFFER_READ, 0)); }, -1, 16},
+        {"ReadUserBuffer 1",
+         [&] {
+             clock->advance(100);
+             return FERROX_EMU_ReadUserBuffer(1, items.items()) * 100LL + items.intact();
+         },
+         101},
+        {"ReadUserBuffer 65536",
+         [] { return static_cast<long long>(FERROX_EMU_ReadUserBuffer(65536, nullptr)); }, -1, 16},
+        {"GetData 2^31",
+         [&] { return static_cast<long long>(FERROX_CPU_GetData(0, 0x80000000u, tiny.get())); }, -1, 16},
+        {"GetEROM 3 at an odd address",
+         [&] { return FERROX_CPU_GetEROM(0x41, 3, data.data()) * 100LL + data.intact(); }, 301},
+        {"ControlUserBuffer stop",
+         [] { return static_cast<long long>(FERROX_EMU_ControlUserBuffer(EMU_CMD_BUFFER_STOP, 0)); }, 0},
+        {"GetHWVersion", [] { return static_cast<long long>(FERROX_EMU_GetHWVersion()); }, 22000},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        MAIN_SetLastErrorCode(0);
+        EXPECT_EQ(c.call(), c.result);
+        if (c.code != kAnyCode) {
+            EXPECT_EQ(MAIN_GetLastErrorCode(), c.code);
+        }
+    }
+    for (Guarded *g : {&fw, &ex, &items, &data}) {
+        EXPECT_TRUE(g->intact());
+    }
+    EXPECT_EQ(tiny[0], 0x3C);
+    EXPECT_TRUE(captured().errors.empty());
+    FERROX_Close();
+    server.stop();
+    thread.join();
 }
 
 } // namespace
