@@ -53,6 +53,13 @@ std::uint32_t mapErrno(int err, const char *name) {
     }
 }
 
+void clearNonBlocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+}
+
 } // namespace
 
 bool isValidFileName(const char *name) {
@@ -140,11 +147,15 @@ File File::openExisting(const char *name, std::uint32_t &winError) {
         winError = kErrInvalidName;
         return File();
     }
-    int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a fifo waits for a writer that may never
+    // come; with it the open returns at once and a fifo nobody writes to
+    // reads as an empty file. Reads block again as for any file.
+    int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         winError = mapErrno(errno, name);
         return File();
     }
+    clearNonBlocking(fd);
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
@@ -165,11 +176,13 @@ File File::createAlways(const char *name, std::uint32_t &winError) {
         winError = kErrAccessDenied;
         return File();
     }
-    int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A fifo without a reader refuses the open (ENXIO) instead of waiting.
+    int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) {
         winError = mapErrno(errno, name);
         return File();
     }
+    clearNonBlocking(fd);
     winError = kErrNone;
     return File(fd);
 }

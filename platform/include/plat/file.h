@@ -40,11 +40,13 @@ public:
                std::uint32_t *winError = nullptr);
     void close();
 
-    // Opens an existing file for reading only (no create).
+    // Opens an existing file for reading only (no create). Never waits: a
+    // fifo without a writer opens at once and reads as an empty file.
     static File openExisting(const char *name, std::uint32_t &winError);
     // Creates a file for writing, replacing an existing one. A file without
     // any write permission bit counts as read-only and is refused with
-    // kErrAccessDenied, whoever runs the program.
+    // kErrAccessDenied, whoever runs the program. Never waits: a fifo
+    // without a reader is refused (kErrGeneric).
     static File createAlways(const char *name, std::uint32_t &winError);
 
 private:
