@@ -14,6 +14,7 @@ namespace {
 
 constexpr U64 kAddressSpace = 0x100000000ULL;
 constexpr U32 kMaxGap = 0xFFFFFF;
+const char *const kDoesNotFit = "Could not read file. File does not fit below 4 GB.";
 
 void _WriteBinData(MEMAREA_OBJ *pObj, OUTFILE_HANDLE hFile, U8 *pBuffer, U32 SAddr, U32 EAddr,
                    MEMAREA_STATUS_FUNC *pfUpdateGUI, void *pGUIContext) {
@@ -78,6 +79,11 @@ int MEMAREA_ReadBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *
     if (!file.isOpen()) {
         MEMAREA__SetError(sError, ErrorLen, MEMAREA__OpenErrorText(winError, sFilename).c_str());
         result = -1;
+    } else if (std::uint64_t size = 0; file.regularFileSize(size) && SAddr + size > kAddressSpace) {
+        // Refused before the first byte: loading gigabytes only to give up
+        // at the top would leave them all in the image.
+        MEMAREA__SetError(sError, ErrorLen, kDoesNotFit);
+        result = -1;
     } else {
         auto *buffer = static_cast<U8 *>(MEMAREA__Malloc(MEMAREA_READ_BUFFERSIZE));
         if (buffer == nullptr) {
@@ -101,7 +107,7 @@ int MEMAREA_ReadBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *
                 }
                 // A file that reaches past 0xFFFFFFFF would wrap to address 0.
                 if (adr + got > kAddressSpace) {
-                    MEMAREA__SetError(sError, ErrorLen, "Could not read file. File does not fit below 4 GB.");
+                    MEMAREA__SetError(sError, ErrorLen, kDoesNotFit);
                     result = -1;
                     break;
                 }

@@ -616,6 +616,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "Could not read file. File does not fit below 4 GB.", Count::Zero},
         FileCase{"ReadEnormousPastTheTop", kEnormous, readBin(0xFFFFF000), -1,
                  "Could not read file. File does not fit below 4 GB.", Count::Zero},
+        // Refused up front: nothing of it is loaded first.
+        FileCase{"ReadEnormousFromZero", kEnormous, readBin(0), -1,
+                 "Could not read file. File does not fit below 4 GB.", Count::Zero},
+        FileCase{"ReadOneBytePastTheTop", content("over.bin", std::string(0x10001, 'x')), readBin(0xFFFF0000), -1,
+                 "Could not read file. File does not fit below 4 GB.", Count::Zero},
         FileCase{"ReadOverlapIsLeftOut", content("o.bin", "abcd"), readBin(0x10E), 0, "", Count::Zero},
         FileCase{"ReadFitsUnderTheTop",
                  content("t.bin", "abcd"),

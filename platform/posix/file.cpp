@@ -91,6 +91,15 @@ void File::close() {
     }
 }
 
+bool File::regularFileSize(std::uint64_t &bytes) const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    bytes = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
 bool File::read(void *buf, std::uint32_t size, std::uint32_t &got, std::uint32_t *winError) {
     got = 0;
     auto *p = static_cast<unsigned char *>(buf);

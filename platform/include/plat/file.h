@@ -39,6 +39,9 @@ public:
     bool write(const void *buf, std::uint32_t size, std::uint32_t &written,
                std::uint32_t *winError = nullptr);
     void close();
+    // Size of a regular file; false for anything else (fifos, devices),
+    // whose length is not known before it has been read.
+    bool regularFileSize(std::uint64_t &bytes) const;
 
     // Opens an existing file for reading only (no create). Never waits: a
     // fifo without a writer opens at once and reads as an empty file.
