@@ -10,27 +10,8 @@
 namespace {
 
 using testutil::Progress;
+using testutil::rec;
 
-// One well-formed record line, without its line end.
-std::string rec(int type, U32 offset, const std::vector<U8> &data) {
-    std::string s = ":";
-    U8 sum = 0;
-    auto put = [&](U32 b) {
-        char t[3];
-        std::snprintf(t, sizeof t, "%02X", b & 0xFF);
-        s += t;
-        sum = static_cast<U8>(sum + b);
-    };
-    put(static_cast<U32>(data.size()));
-    put(offset >> 8);
-    put(offset);
-    put(static_cast<U32>(type));
-    for (U8 b : data) {
-        put(b);
-    }
-    put(static_cast<U8>(0x100 - sum));
-    return s;
-}
 
 std::string lower(std::string s) {
     for (char &c : s) {

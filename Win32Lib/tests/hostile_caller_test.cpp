@@ -22,6 +22,8 @@
 
 namespace {
 
+using testutil::rec;
+
 using Range = std::pair<U32, U32>;
 using Bytes = std::vector<U8>;
 
@@ -108,26 +110,6 @@ Model seedModel() {
     return m;
 }
 
-// One well-formed HEX record line, without its line end.
-std::string rec(int type, U32 offset, const Bytes &data) {
-    std::string s = ":";
-    U8 sum = 0;
-    auto put = [&](U32 b) {
-        char t[3];
-        std::snprintf(t, sizeof t, "%02X", b & 0xFF);
-        s += t;
-        sum = static_cast<U8>(sum + b);
-    };
-    put(static_cast<U32>(data.size()));
-    put(offset >> 8);
-    put(offset);
-    put(static_cast<U32>(type));
-    for (U8 b : data) {
-        put(b);
-    }
-    put(static_cast<U8>(0x100 - sum));
-    return s;
-}
 
 std::string fill(std::string text, const std::string &name) {
     const auto at = text.find("%s");

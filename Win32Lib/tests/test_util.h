@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -73,5 +74,26 @@ struct Progress {
         static_cast<Progress *>(ctx)->calls.push_back(*info);
     }
 };
+
+// One well-formed Intel HEX record line, without its line end.
+inline std::string rec(int type, U32 offset, const std::vector<U8> &data) {
+    std::string s = ":";
+    U8 sum = 0;
+    auto put = [&](U32 b) {
+        char t[3];
+        std::snprintf(t, sizeof t, "%02X", b & 0xFF);
+        s += t;
+        sum = static_cast<U8>(sum + b);
+    };
+    put(static_cast<U32>(data.size()));
+    put(offset >> 8);
+    put(offset);
+    put(static_cast<U32>(type));
+    for (U8 b : data) {
+        put(b);
+    }
+    put(static_cast<U8>(0x100 - sum));
+    return s;
+}
 
 } // namespace testutil

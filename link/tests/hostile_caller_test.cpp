@@ -8,11 +8,11 @@
 #include "FerroxConst.h"
 #include "api.h"
 #include "capture.h"
+#include "sim_tcp_server.h"
 #include "main_log.h"
 
 #include "sim/device_front.h"
 #include "sim/probe.h"
-#include "sim/tcp_server.h"
 
 #include "plat/clock.h"
 
@@ -25,7 +25,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 using ferrox_test::captured;
@@ -1088,11 +1087,8 @@ TEST(HostileUnplugged, CallsWithoutTheProbeFailCleanlyAndAReopenWorks) {
 // step.
 TEST(HostileTcp, OddBuffersAndCodesKeepTheServerStreamInStep) {
     sim::Probe probe;
-    sim::TcpServer server(probe);
-    std::string error;
-    ASSERT_TRUE(server.listen("127.0.0.1", 0, error)) << error;
-    std::thread thread([&] { server.serve(); });
-    ASSERT_EQ(FERROX_SelectTCPIP("127.0.0.1", server.port()), 0);
+    ferrox_test::SimTcpServer tcp(probe);
+    ASSERT_TRUE(tcp.start());
     plat::ScopedVirtualClock clock(0);
     ferrox_test::CaptureMessageBoxes boxes;
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
@@ -1146,8 +1142,6 @@ TEST(HostileTcp, OddBuffersAndCodesKeepTheServerStreamInStep) {
     EXPECT_EQ(tiny[0], 0x3C);
     EXPECT_TRUE(captured().errors.empty());
     FERROX_Close();
-    server.stop();
-    thread.join();
 }
 
 } // namespace

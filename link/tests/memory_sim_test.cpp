@@ -2,12 +2,12 @@
 // simulated probe and target, in-process and over TCP/IP.
 #include "FerroxConst.h"
 #include "capture.h"
+#include "sim_tcp_server.h"
 #include "cpu_state.h"
 #include "main_log.h"
 
 #include "sim/device_front.h"
 #include "sim/probe.h"
-#include "sim/tcp_server.h"
 
 #include "plat/clock.h"
 
@@ -15,7 +15,6 @@
 
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 using ferrox_test::captured;
@@ -331,11 +330,8 @@ TEST(MemorySimProtected, EraseSetsTheTimeLimitBackWhenTheTargetIsLostAfterwards)
 TEST(MemorySimTcp, MemoriesAndProtectionOverTcp) {
     plat::ScopedVirtualClock clock(1000);
     sim::Probe probe;
-    sim::TcpServer server(probe);
-    std::string error;
-    ASSERT_TRUE(server.listen("127.0.0.1", 0, error)) << error;
-    std::thread thread([&] { server.serve(); });
-    ASSERT_EQ(FERROX_SelectTCPIP("127.0.0.1", server.port()), 0);
+    ferrox_test::SimTcpServer tcp(probe);
+    ASSERT_TRUE(tcp.start());
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     EXPECT_EQ(FERROX_CPU_EnterMonitor(), 0);
     roundTrips();
@@ -353,8 +349,6 @@ TEST(MemorySimTcp, MemoriesAndProtectionOverTcp) {
     EXPECT_EQ(FERROX_CPU_GetVersion(nullptr), static_cast<int>(sim::Target::versionItems().size()));
     EXPECT_TRUE(captured().errors.empty());
     FERROX_CloseEx(2);
-    server.stop();
-    thread.join();
 }
 
 } // namespace

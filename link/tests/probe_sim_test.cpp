@@ -4,6 +4,7 @@
 // target voltage.
 #include "api.h"
 #include "capture.h"
+#include "sim_tcp_server.h"
 #include "cpu_state.h"
 #include "firmware.h"
 #include "link.h"
@@ -11,14 +12,12 @@
 
 #include "sim/device_front.h"
 #include "sim/probe.h"
-#include "sim/tcp_server.h"
 
 #include "plat/clock.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
 
 using ferrox_test::captured;
 
@@ -286,11 +285,8 @@ TEST(ProbeSimTcp, OpenOverTcpFillsTheCaches) {
     sim::ProbeOptions options;
     options.firmware = sim::ProbeOptions::Firmware::Older;
     sim::Probe probe(options);
-    sim::TcpServer server(probe);
-    std::string error;
-    ASSERT_TRUE(server.listen("127.0.0.1", 0, error)) << error;
-    std::thread thread([&] { server.serve(); });
-    ASSERT_EQ(FERROX_SelectTCPIP("127.0.0.1", server.port()), 0);
+    ferrox_test::SimTcpServer tcp(probe);
+    ASSERT_TRUE(tcp.start());
     plat::ScopedVirtualClock clock(0);
     EXPECT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     char fw[256];
@@ -302,8 +298,6 @@ TEST(ProbeSimTcp, OpenOverTcpFillsTheCaches) {
     EXPECT_EQ(FERROX_EMU_GetHWVersion(), 22000);
     EXPECT_TRUE(captured().errors.empty());
     FERROX_Close();
-    server.stop();
-    thread.join();
 }
 
 } // namespace

@@ -4,13 +4,13 @@
 #include "FerroxConst.h"
 #include "api.h"
 #include "capture.h"
+#include "sim_tcp_server.h"
 #include "cpu_state.h"
 #include "main_log.h"
 #include "target.h"
 
 #include "sim/device_front.h"
 #include "sim/probe.h"
-#include "sim/tcp_server.h"
 
 #include "plat/clock.h"
 
@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <string>
-#include <thread>
 #include <vector>
 
 using ferrox_test::captured;
@@ -341,11 +340,8 @@ TEST_F(ProtectedTargetSim, ResetReturns4WithoutTheResetSequence) {
 TEST(TargetSimTcp, ExecutionControlOverTcp) {
     plat::ScopedVirtualClock clock(1000);
     sim::Probe probe;
-    sim::TcpServer server(probe);
-    std::string error;
-    ASSERT_TRUE(server.listen("127.0.0.1", 0, error)) << error;
-    std::thread thread([&] { server.serve(); });
-    ASSERT_EQ(FERROX_SelectTCPIP("127.0.0.1", server.port()), 0);
+    ferrox_test::SimTcpServer tcp(probe);
+    ASSERT_TRUE(tcp.start());
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     EXPECT_EQ(FERROX_CPU_EnterMonitor(), 0);
     EXPECT_EQ(FERROX_CPU_WriteBP(0x0300, 0x40), 0u);
@@ -365,9 +361,7 @@ TEST(TargetSimTcp, ExecutionControlOverTcp) {
     EXPECT_EQ(FERROX_CPU_GetStatus(0) & 0xD007, 0xD003);
     EXPECT_TRUE(captured().errors.empty());
     FERROX_CloseEx(2);
-    EXPECT_TRUE(server.withProbe([](sim::Probe &p) { return p.supplyOn(); }));
-    server.stop();
-    thread.join();
+    EXPECT_TRUE(tcp.server().withProbe([](sim::Probe &p) { return p.supplyOn(); }));
 }
 
 } // namespace
