@@ -8,7 +8,6 @@
 #include "link.h"
 
 #include "fuzz_probe_device.h"
-#include "plat/clock.h"
 #include "plat/device.h"
 
 #include <algorithm>
@@ -52,15 +51,7 @@ void expectAtMost(int result, int most) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    static plat::VirtualClock clock;
-    static ProbeDevice probe(ProbeDevice::Mode::Stream);
-    static bool registered = [] {
-        plat::setClock(&clock);
-        plat::registerDeviceProvider(&probe);
-        return true;
-    }();
-    (void)registered;
-    probe.reset(data, size);
+    fuzz::feedProbe(ProbeDevice::Mode::Stream, data, size);
 
     LINK_ClearCommError();
     if (FERROX_Open(nullptr, quiet) == 0) {

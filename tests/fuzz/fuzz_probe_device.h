@@ -3,6 +3,7 @@
 // the transport times out (in virtual time) and the link falls silent.
 #pragma once
 
+#include "plat/clock.h"
 #include "plat/device.h"
 
 #include <algorithm>
@@ -80,5 +81,21 @@ private:
     std::size_t size_ = 0;
     std::size_t pos_ = 0;
 };
+
+// The fuzz target's probe, installed on first use together with a virtual
+// clock (so the transport's time-outs cost nothing), fed `data` for this run.
+// A target uses one mode for all its runs.
+inline FuzzProbeDevice &feedProbe(FuzzProbeDevice::Mode mode, const std::uint8_t *data, std::size_t size) {
+    static plat::VirtualClock clock;
+    static FuzzProbeDevice probe(mode);
+    static const bool installed = [] {
+        plat::setClock(&clock);
+        plat::registerDeviceProvider(&probe);
+        return true;
+    }();
+    (void)installed;
+    probe.reset(data, size);
+    return probe;
+}
 
 } // namespace fuzz

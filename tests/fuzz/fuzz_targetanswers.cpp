@@ -13,7 +13,6 @@
 #include "target.h"
 
 #include "fuzz_probe_device.h"
-#include "plat/clock.h"
 #include "plat/device.h"
 #include "plat/message_box.h"
 
@@ -49,16 +48,12 @@ void clearErrors() {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    static plat::VirtualClock clock;
-    static ProbeDevice probe(ProbeDevice::Mode::LengthPrefixed);
-    static bool registered = [] {
-        plat::setClock(&clock);
-        plat::registerDeviceProvider(&probe);
+    static const bool hooked = [] {
         plat::setMessageBoxHook(quietBox);
         return true;
     }();
-    (void)registered;
-    probe.reset(data, size);
+    (void)hooked;
+    fuzz::feedProbe(ProbeDevice::Mode::LengthPrefixed, data, size);
 
     ProbeDisconnect(); // the probe counts as usable again
     clearErrors();
