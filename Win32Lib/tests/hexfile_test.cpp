@@ -12,7 +12,6 @@ namespace {
 using testutil::Progress;
 using testutil::rec;
 
-
 std::string lower(std::string s) {
     for (char &c : s) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

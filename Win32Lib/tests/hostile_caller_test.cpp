@@ -110,7 +110,6 @@ Model seedModel() {
     return m;
 }
 
-
 std::string fill(std::string text, const std::string &name) {
     const auto at = text.find("%s");
     return at == std::string::npos ? text : text.replace(at, 2, name);
@@ -446,8 +445,8 @@ struct FileCase {
     int result;
     std::string text; // %s: the file's name
     Count modifyCount;
-    std::vector<std::pair<U32, Bytes>> added;   // what the call stores
-    std::optional<std::string> written;         // the file a writer leaves
+    std::vector<std::pair<U32, Bytes>> added; // what the call stores
+    std::optional<std::string> written;       // the file a writer leaves
 };
 
 void PrintTo(const FileCase &c, std::ostream *os) {
@@ -537,25 +536,28 @@ std::string seedHex() {
 INSTANTIATE_TEST_SUITE_P(
     Hex, HostileFile,
     ::testing::Values(
-        FileCase{"ReadNullName", kNullName, readHex, -1, kOpen + "The filename syntax is incorrect!", Count::Zero},
+        FileCase{"ReadNullName", kNullName, readHex, -1, kOpen + "The filename syntax is incorrect!",
+                 Count::Zero},
         FileCase{"ReadMissing", scratch("missing.hex"), readHex, -1, kOpen + "File not found!", Count::Zero},
         // The name is text in the message, never a format.
-        FileCase{"ReadNameWithFormatDirectives", scratch("%n%s%x%%.hex"), readHex, -1, kOpen + "File not found!",
-                 Count::Zero},
-        FileCase{"ReadOverlongName", named(kOverlong), readHex, -1, kOpen + "The filename syntax is incorrect!",
-                 Count::Zero},
+        FileCase{"ReadNameWithFormatDirectives", scratch("%n%s%x%%.hex"), readHex, -1,
+                 kOpen + "File not found!", Count::Zero},
+        FileCase{"ReadOverlongName", named(kOverlong), readHex, -1,
+                 kOpen + "The filename syntax is incorrect!", Count::Zero},
         FileCase{"ReadDirectory", kDirectory, readHex, -1, kOpen + "Access is denied!", Count::Zero},
         FileCase{"ReadFifoWithoutWriter", kFifo, readHex, -4, "Error in line 1: Not a hex file", Count::Zero},
-        FileCase{"ReadEmptyDevice", named("/dev/null"), readHex, -4, "Error in line 1: Not a hex file", Count::Zero},
+        FileCase{"ReadEmptyDevice", named("/dev/null"), readHex, -4, "Error in line 1: Not a hex file",
+                 Count::Zero},
         // A read error counts as the end of the text.
         FileCase{"ReadUnreadable", named("/proc/self/mem"), readHex, -4, "Error in line 1: Not a hex file",
                  Count::Zero},
         FileCase{"ReadEnormous", kEnormous, readHex, -4, "Error in line 1: Not a hex file", Count::Zero},
         FileCase{"ReadTruncatedRecord", content("t.hex", ":0400000001020304"), readHex, -5,
                  "Error in line 1: Expected Hex character : 0..9, A..F", Count::Zero},
-        FileCase{"ReadPastTheTop",
-                 content("top.hex", rec(4, 0, {0xFF, 0xFF}) + "\r\n" + rec(0, 0xFFF8, pattern(0, 16)) + "\r\n"),
-                 readHex, -5, "Error in line 2: Address out of range", Count::Zero},
+        FileCase{
+            "ReadPastTheTop",
+            content("top.hex", rec(4, 0, {0xFF, 0xFF}) + "\r\n" + rec(0, 0xFFF8, pattern(0, 16)) + "\r\n"),
+            readHex, -5, "Error in line 2: Address out of range", Count::Zero},
         FileCase{"ReadOverlap", content("o.hex", rec(0, 0x108, {1}) + "\r\n"), readHex, -5,
                  "Error in line 1: Areas overlap", Count::Zero},
         FileCase{"ReadAdds",
@@ -565,22 +567,28 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  Count::Zero,
                  {{0x300, {1, 2, 3}}}},
-        FileCase{"ReadNoImage",
-                 content("ok.hex", kEof),
+        FileCase{"ReadNoImage", content("ok.hex", kEof),
                  [](auto, const char *f, char *e, int n) { return MEMAREA_ReadHexFile(nullptr, f, e, n); },
                  -1, "", Count::Any},
-        FileCase{"WriteNullName", kNullName, writeHex, -1, "Could not write file. Invalid filename.", Count::Kept},
+        FileCase{"WriteNullName", kNullName, writeHex, -1, "Could not write file. Invalid filename.",
+                 Count::Kept},
         FileCase{"WriteDirectory", kDirectory, writeHex, -1, "Could not write file. Access denied.\n%s",
                  Count::Kept},
         FileCase{"WriteFifoWithoutReader", kFifo, writeHex, -1, "Could not write file.\n%s", Count::Kept},
-        FileCase{"WriteReadOnly", kReadOnly, writeHex, -1,
-                 "Could not write file. File has read only attribute.\n%s", Count::Kept, {}, "keep"},
+        FileCase{"WriteReadOnly",
+                 kReadOnly,
+                 writeHex,
+                 -1,
+                 "Could not write file. File has read only attribute.\n%s",
+                 Count::Kept,
+                 {},
+                 "keep"},
         FileCase{"WriteMissingDirectory", scratch("no/dir.hex"), writeHex, -1, "Could not write file.\n%s",
                  Count::Kept},
         FileCase{"WriteFullDevice", named("/dev/full"), writeHex, -1, "Error writing file.", Count::Kept},
         FileCase{"WriteNoImage", scratch("none.hex"),
-                 [](auto, const char *f, char *e, int n) { return MEMAREA_WriteHexFile(nullptr, f, e, n); }, -1,
-                 kUntouched, Count::Any},
+                 [](auto, const char *f, char *e, int n) { return MEMAREA_WriteHexFile(nullptr, f, e, n); },
+                 -1, kUntouched, Count::Any},
         FileCase{"Write", scratch("ok.hex"), writeHex, 0, "", Count::Zero, {}, seedHex()}),
     [](const auto &p) { return std::string(p.param.name); });
 
@@ -601,8 +609,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Refused up front: nothing of it is loaded first.
         FileCase{"ReadEnormousFromZero", kEnormous, readBin(0), -1,
                  "Could not read file. File does not fit below 4 GB.", Count::Zero},
-        FileCase{"ReadOneBytePastTheTop", content("over.bin", std::string(0x10001, 'x')), readBin(0xFFFF0000), -1,
-                 "Could not read file. File does not fit below 4 GB.", Count::Zero},
+        FileCase{"ReadOneBytePastTheTop", content("over.bin", std::string(0x10001, 'x')), readBin(0xFFFF0000),
+                 -1, "Could not read file. File does not fit below 4 GB.", Count::Zero},
         FileCase{"ReadOverlapIsLeftOut", content("o.bin", "abcd"), readBin(0x10E), 0, "", Count::Zero},
         FileCase{"ReadFitsUnderTheTop",
                  content("t.bin", "abcd"),
@@ -614,18 +622,25 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"ReadNoImage", content("o.bin", "abcd"),
                  [](auto, const char *f, char *e, int n) { return MEMAREA_ReadBinFile(nullptr, f, e, n, 0); },
                  -1, "", Count::Any},
-        FileCase{"WriteNullName", kNullName, writeBin(0, 0xFFFFFFFF), -1, "Could not write file. Invalid filename.",
-                 Count::Kept},
-        FileCase{"WriteOverlongName", named(kOverlong), writeBin(0x100, 0x10F), -1, "Could not write file.\n%s",
-                 Count::Kept},
+        FileCase{"WriteNullName", kNullName, writeBin(0, 0xFFFFFFFF), -1,
+                 "Could not write file. Invalid filename.", Count::Kept},
+        FileCase{"WriteOverlongName", named(kOverlong), writeBin(0x100, 0x10F), -1,
+                 "Could not write file.\n%s", Count::Kept},
         FileCase{"WriteDirectory", kDirectory, writeBin(0x100, 0x10F), -1,
                  "Could not write file. Access denied.\n%s", Count::Kept},
         FileCase{"WriteFifoWithoutReader", kFifo, writeBin(0x100, 0x10F), -1, "Could not write file.\n%s",
                  Count::Kept},
         FileCase{"WriteFullDevice", named("/dev/full"), writeBin(0x100, 0x10F), -1, "Error writing file.",
                  Count::Kept},
-        FileCase{"WriteInvertedWindow", scratch("inv.bin"), writeBin(0x20F, 0x100), 0, "", Count::Zero, {}, ""},
-        FileCase{"WriteTopByte", scratch("top.bin"), writeBin(0xFFFFFFFF, 0xFFFFFFFF), 0, "", Count::Zero, {},
+        FileCase{
+            "WriteInvertedWindow", scratch("inv.bin"), writeBin(0x20F, 0x100), 0, "", Count::Zero, {}, ""},
+        FileCase{"WriteTopByte",
+                 scratch("top.bin"),
+                 writeBin(0xFFFFFFFF, 0xFFFFFFFF),
+                 0,
+                 "",
+                 Count::Zero,
+                 {},
                  std::string(1, static_cast<char>(pattern(0xFFFFFFFF, 1)[0]))},
         FileCase{"WriteToTheTop",
                  scratch("top.bin"),
@@ -634,11 +649,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  Count::Zero,
                  {},
-                 "\xFF\xFF" + std::string(reinterpret_cast<const char *>(pattern(0xFFFFFFF0, 16).data()), 16)},
+                 "\xFF\xFF" +
+                     std::string(reinterpret_cast<const char *>(pattern(0xFFFFFFF0, 16).data()), 16)},
         FileCase{"WriteNoImage", scratch("none.bin"),
-                 [](auto, const char *f, char *e, int n) {
-                     return MEMAREA_WriteBinFile(nullptr, f, e, n, 0, 0xFFFFFFFF);
-                 },
+                 [](auto, const char *f, char *e,
+                    int n) { return MEMAREA_WriteBinFile(nullptr, f, e, n, 0, 0xFFFFFFFF); },
                  -1, kUntouched, Count::Any}),
     [](const auto &p) { return std::string(p.param.name); });
 

@@ -8,8 +8,8 @@
 #include "FerroxConst.h"
 #include "api.h"
 #include "capture.h"
-#include "sim_tcp_server.h"
 #include "main_log.h"
+#include "sim_tcp_server.h"
 
 #include "sim/device_front.h"
 #include "sim/probe.h"

@@ -2,9 +2,9 @@
 // simulated probe and target, in-process and over TCP/IP.
 #include "FerroxConst.h"
 #include "capture.h"
-#include "sim_tcp_server.h"
 #include "cpu_state.h"
 #include "main_log.h"
+#include "sim_tcp_server.h"
 
 #include "sim/device_front.h"
 #include "sim/probe.h"

@@ -10,6 +10,7 @@
 #include "probe_script.h"
 #include "scripted_probe.h"
 #include "target.h"
+#include "target_wire.h"
 
 #include "plat/clock.h"
 
@@ -22,52 +23,9 @@
 #include <string>
 #include <vector>
 
-using ferrox_test::Bytes;
-using ferrox_test::captured;
-using ferrox_test::ScriptedProbe;
+using namespace ferrox_test;
 
 namespace {
-
-using Words = std::vector<std::uint16_t>;
-
-Words cmd(std::uint16_t code) {
-    return {0x0100, 0x0001, code, CMD_MODE_TX};
-}
-Words data(Words w) {
-    Words out{0x0000, static_cast<std::uint16_t>(w.size())};
-    out.insert(out.end(), w.begin(), w.end());
-    return out;
-}
-Words ans(std::uint16_t n) {
-    return {0x0500, n};
-}
-
-Bytes req(std::initializer_list<Words> items) {
-    Words all;
-    for (const Words &w : items) {
-        all.insert(all.end(), w.begin(), w.end());
-    }
-    Bytes b{0xCD, static_cast<std::uint8_t>(all.size()), static_cast<std::uint8_t>(all.size() >> 8)};
-    for (std::uint16_t w : all) {
-        b.push_back(static_cast<std::uint8_t>(w));
-        b.push_back(static_cast<std::uint8_t>(w >> 8));
-    }
-    return b;
-}
-
-Bytes answer(Words words, std::uint16_t trailer = 0) {
-    words.push_back(trailer);
-    Bytes b;
-    for (std::uint16_t w : words) {
-        b.push_back(static_cast<std::uint8_t>(w));
-        b.push_back(static_cast<std::uint8_t>(w >> 8));
-    }
-    return b;
-}
-
-Bytes hw(std::uint16_t mv, std::uint8_t sda, std::uint8_t scl, std::uint8_t powerOn) {
-    return {static_cast<std::uint8_t>(mv), static_cast<std::uint8_t>(mv >> 8), sda, scl, 0, 1, 1, powerOn};
-}
 
 // Byte data as the words that carry it, first byte low.
 Words packed(const std::uint8_t *p, std::size_t n) {

@@ -4,11 +4,11 @@
 // target voltage.
 #include "api.h"
 #include "capture.h"
-#include "sim_tcp_server.h"
 #include "cpu_state.h"
 #include "firmware.h"
 #include "link.h"
 #include "probe.h"
+#include "sim_tcp_server.h"
 
 #include "sim/device_front.h"
 #include "sim/probe.h"

@@ -4,9 +4,9 @@
 #include "FerroxConst.h"
 #include "api.h"
 #include "capture.h"
-#include "sim_tcp_server.h"
 #include "cpu_state.h"
 #include "main_log.h"
+#include "sim_tcp_server.h"
 #include "target.h"
 
 #include "sim/device_front.h"

@@ -11,6 +11,7 @@
 #include "scripted_probe.h"
 #include "scripted_server.h"
 #include "target.h"
+#include "target_wire.h"
 
 #include "plat/clock.h"
 
@@ -19,57 +20,12 @@
 #include <functional>
 #include <initializer_list>
 
-using ferrox_test::Bytes;
-using ferrox_test::captured;
-using ferrox_test::ScriptedProbe;
+using namespace ferrox_test;
 
 namespace {
 
-using Words = std::vector<std::uint16_t>;
-
-Words cmd(std::uint16_t code, std::uint16_t mode) {
-    return {0x0100, 0x0001, code, mode};
-}
-Words data(std::initializer_list<std::uint16_t> w) {
-    Words out{0x0000, static_cast<std::uint16_t>(w.size())};
-    out.insert(out.end(), w);
-    return out;
-}
-Words ans(std::uint16_t n) {
-    return {0x0500, n};
-}
 Words entry(std::uint16_t p) {
     return {0x0200, p, 0x0000, 0x0708, 0x0032};
-}
-
-// A target request holding the given items.
-Bytes req(std::initializer_list<Words> items) {
-    Words all;
-    for (const Words &w : items) {
-        all.insert(all.end(), w.begin(), w.end());
-    }
-    Bytes b{0xCD, static_cast<std::uint8_t>(all.size()), static_cast<std::uint8_t>(all.size() >> 8)};
-    for (std::uint16_t w : all) {
-        b.push_back(static_cast<std::uint8_t>(w));
-        b.push_back(static_cast<std::uint8_t>(w >> 8));
-    }
-    return b;
-}
-
-// A target answer: the collected words, then the trailer.
-Bytes answer(Words words, std::uint16_t trailer = 0) {
-    words.push_back(trailer);
-    Bytes b;
-    for (std::uint16_t w : words) {
-        b.push_back(static_cast<std::uint8_t>(w));
-        b.push_back(static_cast<std::uint8_t>(w >> 8));
-    }
-    return b;
-}
-
-// The probe's 8-byte hardware status with every field the target code reads.
-Bytes hw(std::uint16_t mv, std::uint8_t sda, std::uint8_t scl, std::uint8_t powerOn) {
-    return {static_cast<std::uint8_t>(mv), static_cast<std::uint8_t>(mv >> 8), sda, scl, 0, 1, 1, powerOn};
 }
 
 const Bytes kDevStatReq = req({cmd(C_GET_DEV_STAT, CMD_MODE_RX_TX), ans(1)});
