@@ -41,35 +41,16 @@ Bytes timeout(std::uint32_t v) {
             static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
 }
 
-const Bytes kDevStatReq = req({{0x0100, 0x0001, C_GET_DEV_STAT, CMD_MODE_RX_TX}, ans(1)});
-constexpr std::uint16_t kHaltedInit = 0xD003;
 constexpr std::uint16_t kIoTestCode[8] = TAMSA_IO_TEST_ACCESS_CODE;
 constexpr std::uint16_t kEraseCode[8] = TAMSA_ERASE_ACCESS_CODE;
 constexpr std::uint16_t kHaltedProtected = 0xD004;
 
-class MemoryWire : public ::testing::Test {
+class MemoryWire : public OpenedWire {
 protected:
     void SetUp() override {
-        ferrox_test::scriptOpen(probe_);
-        ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
-        opened_ = probe_.writes().size();
+        OpenedWire::SetUp();
         CPU_SetMonitorEntered(1);
         CPU_SetMonitorEntryFailed(0);
-    }
-    void TearDown() override {
-        EXPECT_TRUE(probe_.mismatches().empty()) << probe_.mismatches().front();
-        EXPECT_TRUE(probe_.scriptDone());
-    }
-    std::vector<Bytes> writes() const {
-        const auto all = probe_.writes();
-        return std::vector<Bytes>(all.begin() + static_cast<std::ptrdiff_t>(opened_), all.end());
-    }
-    // The halted guard on a target known to be in the monitor.
-    void scriptHalted() {
-        probe_.expect({0x07}, hw(3300, 0, 1, 1));
-        probe_.expect({0x07}, hw(3300, 0, 1, 1));
-        probe_.expect(kDevStatReq, answer({kHaltedInit}));
-        probe_.expect(kDevStatReq, answer({kHaltedInit}));
     }
     // One entry pass that finds the target halted in the monitor.
     void scriptEntry(std::uint16_t devStat = kHaltedInit) {
@@ -86,10 +67,6 @@ protected:
     std::vector<std::string> errors(const char *message) const {
         return message != nullptr ? std::vector<std::string>{message} : std::vector<std::string>{};
     }
-
-    plat::ScopedVirtualClock clock_{0};
-    ScriptedProbe probe_;
-    std::size_t opened_ = 0;
 };
 
 TEST_F(MemoryWire, GetDataSendsTheTwentyThreeByteRequestAndAsksForEightBytes) {

@@ -28,38 +28,14 @@ Words entry(std::uint16_t p) {
     return {0x0200, p, 0x0000, 0x0708, 0x0032};
 }
 
-const Bytes kDevStatReq = req({cmd(C_GET_DEV_STAT, CMD_MODE_RX_TX), ans(1)});
-constexpr std::uint16_t kHaltedInit = 0xD003; // valid, monitor, device mode INIT
-
-class TargetWire : public ::testing::Test {
+class TargetWire : public OpenedWire {
 protected:
-    void SetUp() override {
-        ferrox_test::scriptOpen(probe_);
-        ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
-        opened_ = probe_.writes().size();
-    }
-    void TearDown() override {
-        EXPECT_TRUE(probe_.mismatches().empty()) << probe_.mismatches().front();
-        EXPECT_TRUE(probe_.scriptDone());
-    }
-    std::vector<Bytes> writes() const {
-        const auto all = probe_.writes();
-        return std::vector<Bytes>(all.begin() + static_cast<std::ptrdiff_t>(opened_), all.end());
-    }
-    // The exchanges of the halted guard on a target known to be in the
-    // monitor: the halt-state query, then the protection check.
+    // The halted guard's exchanges, with the target marked as in the monitor.
     void scriptHalted() {
         CPU_SetMonitorEntered(1);
         CPU_SetMonitorEntryFailed(0);
-        probe_.expect({0x07}, hw(3300, 0, 1, 1));
-        probe_.expect({0x07}, hw(3300, 0, 1, 1));
-        probe_.expect(kDevStatReq, answer({kHaltedInit}));
-        probe_.expect(kDevStatReq, answer({kHaltedInit}));
+        OpenedWire::scriptHalted();
     }
-
-    plat::ScopedVirtualClock clock_{0};
-    ScriptedProbe probe_;
-    std::size_t opened_ = 0;
 };
 
 TEST_F(TargetWire, SetBaudSendsTheRateCommandAndAsksForTheTrailerOnly) {

@@ -3,9 +3,17 @@
 // all words little-endian; an answer is the collected words and the trailer.
 #pragma once
 
+#include "Ferrox.h"
 #include "FerroxConst.h"
+#include "capture.h"
+#include "probe_script.h"
 #include "scripted_probe.h"
 
+#include "plat/clock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
@@ -58,5 +66,42 @@ inline Bytes answer(Words words, std::uint16_t trailer = 0) {
 inline Bytes hw(std::uint16_t mv, std::uint8_t sda, std::uint8_t scl, std::uint8_t powerOn) {
     return {static_cast<std::uint8_t>(mv), static_cast<std::uint8_t>(mv >> 8), sda, scl, 0, 1, 1, powerOn};
 }
+
+// The device status request and the answer of a target halted in the
+// monitor (valid, monitor, device mode INIT).
+inline const Bytes kDevStatReq = req({cmd(C_GET_DEV_STAT, CMD_MODE_RX_TX), ans(1)});
+inline constexpr std::uint16_t kHaltedInit = 0xD003;
+
+// A connection opened on the scripted probe, in virtual time. The script
+// must be used up and matched when the test ends; writes() gives what the
+// test itself sent, after the open.
+class OpenedWire : public ::testing::Test {
+protected:
+    void SetUp() override {
+        scriptOpen(probe_);
+        ASSERT_EQ(FERROX_Open(nullptr, errorOut), 0);
+        opened_ = probe_.writes().size();
+    }
+    void TearDown() override {
+        EXPECT_TRUE(probe_.mismatches().empty()) << probe_.mismatches().front();
+        EXPECT_TRUE(probe_.scriptDone());
+    }
+    std::vector<Bytes> writes() const {
+        const auto all = probe_.writes();
+        return std::vector<Bytes>(all.begin() + static_cast<std::ptrdiff_t>(opened_), all.end());
+    }
+    // The exchanges of the halted guard on a target known to be in the
+    // monitor: the halt-state query, then the protection check.
+    void scriptHalted() {
+        probe_.expect({0x07}, hw(3300, 0, 1, 1));
+        probe_.expect({0x07}, hw(3300, 0, 1, 1));
+        probe_.expect(kDevStatReq, answer({kHaltedInit}));
+        probe_.expect(kDevStatReq, answer({kHaltedInit}));
+    }
+
+    plat::ScopedVirtualClock clock_{0};
+    ScriptedProbe probe_;
+    std::size_t opened_ = 0;
+};
 
 } // namespace ferrox_test
