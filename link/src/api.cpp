@@ -41,6 +41,9 @@ plat::NamedMutex ApiMutex;
 std::atomic<int> LockDepth{0};
 const char *LockNames[3] = {};
 int DllVersion = 0;
+// The name of an API lock that could not be shared with other processes,
+// until the next call has told so.
+const char *LockNotShared = nullptr;
 
 const char kCaption[] = "Quidor Error";
 
@@ -139,6 +142,12 @@ void API_Lock(const char *name) {
     plat::watchCurrentThread();
     ApiMutex.lock();
     const int depth = ++LockDepth;
+    if (LockNotShared != nullptr) {
+        MAIN_LogErrorF("Could not open the lock %s shared by all processes: calls are serialised within "
+                       "this process only.",
+                       LockNotShared);
+        LockNotShared = nullptr;
+    }
     if (depth >= 1 && depth <= 3) {
         LockNames[depth - 1] = name;
     }
@@ -168,7 +177,11 @@ void API_Unlock() {
 bool API_Enter(const char *name) {
     if (IsOpen != 0) {
         API_Lock(name);
-        return true;
+        // A close may have run while this call waited for the lock.
+        if (IsOpen != 0) {
+            return true;
+        }
+        API_Unlock();
     }
     MAIN_LogString("\n  ***** ");
     MAIN_Log("API Error: API %s function called before FERROX_Open()", name);
@@ -212,16 +225,25 @@ int API_ParseVersion(const char *sVersion) {
 }
 
 void API_ThreadDetach() {
-    // A thread that dies inside a call must not leave the lock held.
-    while (LockDepth.load() > 0 && ApiMutex.unlock()) {
+    // A thread that dies inside a call must not leave the lock held. The
+    // depth goes down before each release, so that the next owner never
+    // finds the dead thread's levels still counted.
+    while (LockDepth.load() > 0 && ApiMutex.ownedByCurrentThread()) {
         MAIN_LogString("\n  ********* Quidor owning thread terminated ********");
         --LockDepth;
+        ApiMutex.unlock();
     }
+}
+
+bool API_OpenLock(const char *sName) {
+    const bool shared = ApiMutex.open(sName);
+    LockNotShared = shared ? nullptr : sName;
+    return shared;
 }
 
 void API_ProcessAttach() {
     DllVersion = API_ParseVersion(FERROX_PRODUCT_VERSION);
-    ApiMutex.open("FERROX_Lock");
+    API_OpenLock(API_LockName);
     plat::setThreadEndHandler(&threadEnded);
     // The library's way to be pointed at a probe server without an API call.
     const char *server = std::getenv("QUIDOR_SERVER");
@@ -465,8 +487,10 @@ int FERROX_CALL FERROX_CPU_GetVersion(U32 *pData) {
     return enterFrame<int>("FERROX_CPU_GetVersion", -1, [&] {
         MAIN_LogString("FERROX_CPU_GetVersion()");
         const int r = DEVICE_OP(GetVersion, -1, pData);
-        if (pData != nullptr && r > 0) {
-            MAIN_LogData(reinterpret_cast<const U8 *>(pData), 4u * static_cast<U32>(r));
+        // Dumped whenever a buffer is given: " -- Data: " alone for no items.
+        // A failed call (-1) has put nothing there.
+        if (pData != nullptr) {
+            MAIN_LogData(reinterpret_cast<const U8 *>(pData), r > 0 ? 4u * static_cast<U32>(r) : 0u);
         }
         return r2(r);
     });

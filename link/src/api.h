@@ -72,6 +72,15 @@ FERROX_OUTPUT_FUNC API_GetErrorOut();
 // The version number of a product version text ("1.92" gives 1092).
 int API_ParseVersion(const char *sVersion);
 
+// The name of the API lock shared by every process that loads the library
+// ("FERROX_Lock"); the library that the tests link is built with a name of
+// its own, so that test runs and a user's programs never wait for each other.
+extern const char *const API_LockName;
+// Opens the API lock by that name. When it cannot be shared with other
+// processes, calls are still serialised within this process and the first
+// call reports it once. False in that case.
+bool API_OpenLock(const char *sName);
+
 // Library load and unload, and a thread's end (the loader's notifications).
 void API_ProcessAttach();
 void API_ProcessDetach();

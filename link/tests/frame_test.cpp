@@ -7,12 +7,19 @@
 #include "scripted_probe.h"
 
 #include "plat/clock.h"
+#include "plat/named_mutex.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <regex>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using ferrox_test::captured;
 
@@ -153,6 +160,122 @@ TEST(Frame, CallTextsNameRegistersAndUnknownOnes) {
     EXPECT_NE(log.find("FERROX_CPU_SetReg(R7 / SP , 0x00001234)"), std::string::npos) << log;
     EXPECT_NE(log.find("API Error: API FERROX_CPU_GetReg function called before FERROX_Open()"),
               std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// The lock's race windows, held open from the platform's test hooks: a
+// thread about to wait for the lock, and a thread that just let go of it.
+std::atomic<bool> someoneWaits{false};
+std::atomic<bool> waiterGotIn{false};
+
+void noteWaiter() {
+    someoneWaits = true;
+}
+void holdUntilTheWaiterIsIn() {
+    for (int i = 0; i < 2000 && !waiterGotIn; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+void waitForAWaiter() {
+    while (!someoneWaits) {
+        std::this_thread::yield();
+    }
+}
+
+struct LockHooks {
+    explicit LockHooks(plat::NamedMutex::TestHooks hooks) {
+        someoneWaits = false;
+        waiterGotIn = false;
+        plat::NamedMutex::setTestHooks(hooks);
+    }
+    ~LockHooks() { plat::NamedMutex::setTestHooks({}); }
+};
+
+TEST(FrameRaces, AThreadEndingInACallIsUncountedBeforeTheNextOwnerGetsIn) {
+    const LockHooks hooks({&noteWaiter, &holdUntilTheWaiterIsIn});
+    std::atomic<bool> held{false};
+    std::thread owner([&] {
+        API_Lock("FERROX_Open");
+        held = true;
+        waitForAWaiter();
+        // ends holding the lock: the thread-end release lets the waiter in
+    });
+    while (!held) {
+        std::this_thread::yield();
+    }
+    API_Lock("FERROX_IsOpen");
+    const int depth = API_GetLockDepth();
+    waiterGotIn = true;
+    API_Unlock();
+    owner.join();
+    EXPECT_EQ(depth, 1); // 2 would log this call as nested in the dead one
+    EXPECT_EQ(API_GetLockDepth(), 0);
+}
+
+TEST(FrameRaces, ACallThatWaitedThroughACloseDoesNotRunOnTheClosedConnection) {
+    plat::ScopedVirtualClock clock(0);
+    ferrox_test::CaptureMessageBoxes boxes;
+    ferrox_test::ScriptedProbe probe;
+    ferrox_test::scriptOpen(probe);
+    ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    const LockHooks hooks({&noteWaiter, nullptr});
+    const std::string path = ferrox_test::tempLogPath("enterclose");
+    FERROX_SetLogFile(path.c_str());
+    API_Lock("FERROX_Test");
+    std::atomic<int> halted{99};
+    std::thread caller([&] { halted = FERROX_CPU_IsHalted(); }); // finds the connection open
+    waitForAWaiter();
+    probe.setPresent(false);
+    FERROX_Close();
+    API_Unlock();
+    caller.join();
+    FERROX_SetLogFile(nullptr);
+    // Closed by the time it had the lock: it opens afresh like any call
+    // after a close, which fails without the probe.
+    EXPECT_EQ(halted, 0);
+    EXPECT_NE(ferrox_test::readFile(path).find(
+                  "API Error: API FERROX_CPU_IsHalted function called before FERROX_Open()"),
+              std::string::npos);
+    EXPECT_EQ(captured().messageBoxes, std::vector<std::string>{"Quidor Error|Can not connect to Quidor via USB."});
+}
+
+TEST(FrameRaces, ALockThatCannotBeSharedStillSerialisesAndSaysSoOnce) {
+    ferrox_test::CaptureMessageBoxes boxes;
+    // Somebody else's object under the name (open to everyone): not used.
+    const std::string name = "ferrox_test_squat" + std::to_string(::getpid());
+    const std::string object = "/" + name + "." + std::to_string(::geteuid());
+    const int fd = ::shm_open(object.c_str(), O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(fd, 0);
+    ::fchmod(fd, 0666);
+    ::close(fd);
+    EXPECT_FALSE(API_OpenLock(name.c_str()));
+    EXPECT_EQ(FERROX_IsOpen(), 0);
+    EXPECT_EQ(FERROX_IsOpen(), 0);
+    EXPECT_EQ(captured().messageBoxes,
+              std::vector<std::string>{"Quidor Error|Could not open the lock " + name +
+                                       " shared by all processes: calls are serialised within this "
+                                       "process only."});
+    // The threads of this process still take turns.
+    {
+        const LockHooks hooks({&noteWaiter, nullptr});
+        API_Lock("FERROX_Test");
+        std::atomic<bool> done{false};
+        std::thread other([&] {
+            API_Lock("FERROX_IsOpen");
+            done = true;
+            API_Unlock();
+        });
+        waitForAWaiter();
+        EXPECT_FALSE(done);
+        API_Unlock();
+        other.join();
+        EXPECT_TRUE(done);
+    }
+    EXPECT_TRUE(API_OpenLock(API_LockName));
+    ::shm_unlink(object.c_str());
 }
 
 } // namespace

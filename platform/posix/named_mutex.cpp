@@ -1,6 +1,7 @@
 #include "plat/named_mutex.h"
 
-#include <atomic>
+#include "plat/thread.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <new>
@@ -24,6 +25,9 @@ namespace {
 
 constexpr std::uint32_t kReady = 0x52454459; // "REDY"
 
+std::atomic<void (*)()> hookBeforeWait{nullptr};
+std::atomic<void (*)()> hookAfterRelease{nullptr};
+
 bool initMutex(pthread_mutex_t *m) {
     pthread_mutexattr_t attr;
     if (pthread_mutexattr_init(&attr) != 0) {
@@ -42,26 +46,42 @@ void napBriefly() {
     nanosleep(&ts, nullptr);
 }
 
+// The user's own object, which nobody else can hold or write: a Windows
+// named mutex lives in its user's logon session the same way.
+bool ownedByUs(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0077) == 0;
+}
+
 } // namespace
+
+void NamedMutex::setTestHooks(const TestHooks &hooks) {
+    hookBeforeWait.store(hooks.beforeWait);
+    hookAfterRelease.store(hooks.afterRelease);
+}
 
 bool NamedMutex::open(const char *name) {
     close();
     if (name == nullptr || name[0] == '\0') {
         return false;
     }
-    const std::string shmName = std::string("/") + name;
+    const std::string shmName = std::string("/") + name + "." + std::to_string(::geteuid());
     bool creator = true;
-    int fd = ::shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = ::shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno == EEXIST) {
         creator = false;
-        fd = ::shm_open(shmName.c_str(), O_RDWR | O_CLOEXEC, 0666);
+        fd = ::shm_open(shmName.c_str(), O_RDWR | O_CLOEXEC, 0600);
     }
     if (fd < 0) {
         return false;
     }
+    if (!ownedByUs(fd)) {
+        // Someone else made this name (or opened it up to others): using it
+        // would let them hold every call of ours, or overwrite the mutex.
+        ::close(fd);
+        return false;
+    }
     if (creator) {
-        // Other users may run under another umask; let them all in.
-        (void)::fchmod(fd, 0666);
         if (::ftruncate(fd, sizeof(Shared)) != 0) {
             ::close(fd);
             ::shm_unlink(shmName.c_str());
@@ -120,22 +140,69 @@ void NamedMutex::close() {
     }
 }
 
-void NamedMutex::lock() {
+void NamedMutex::lockUnderlying() {
+    const auto waitHook = [] {
+        if (auto hook = hookBeforeWait.load(); hook != nullptr) {
+            hook();
+        }
+    };
     if (shared_ == nullptr) {
+        if (!local_.try_lock()) {
+            waitHook();
+            local_.lock();
+        }
         return;
     }
-    int rc = pthread_mutex_lock(&shared_->mutex);
+    int rc = pthread_mutex_trylock(&shared_->mutex);
+    if (rc == EBUSY) {
+        waitHook();
+        rc = pthread_mutex_lock(&shared_->mutex);
+    }
     if (rc == EOWNERDEAD) {
         // The previous owner died holding it: an abandoned mutex, now ours.
         pthread_mutex_consistent(&shared_->mutex);
     }
 }
 
-bool NamedMutex::unlock() {
+void NamedMutex::unlockUnderlying() {
     if (shared_ == nullptr) {
+        local_.unlock();
+    } else {
+        pthread_mutex_unlock(&shared_->mutex);
+    }
+}
+
+// The nesting is counted here, so the mutex underneath is taken once per
+// owner, and whether the caller owns it can be asked without releasing it.
+void NamedMutex::lock() {
+    const std::uint32_t self = currentThreadId();
+    if (owner_.load() == self) {
+        ++depth_;
+        return;
+    }
+    lockUnderlying();
+    // Whoever held it before has let go (or died): the count starts afresh.
+    owner_.store(self);
+    depth_ = 1;
+}
+
+bool NamedMutex::unlock() {
+    if (!ownedByCurrentThread()) {
         return false;
     }
-    return pthread_mutex_unlock(&shared_->mutex) == 0;
+    if (--depth_ > 0) {
+        return true;
+    }
+    owner_.store(0);
+    unlockUnderlying();
+    if (auto hook = hookAfterRelease.load(); hook != nullptr) {
+        hook();
+    }
+    return true;
+}
+
+bool NamedMutex::ownedByCurrentThread() const {
+    return owner_.load() == currentThreadId();
 }
 
 } // namespace plat

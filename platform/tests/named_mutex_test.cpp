@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <fcntl.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -16,10 +19,15 @@ std::string uniqueName(const char *what) {
     return std::string("ferrox_test_") + what + std::to_string(::getpid());
 }
 
+// The shared object behind a name: the user's own.
+std::string objectOf(const std::string &name) {
+    return "/" + name + "." + std::to_string(::geteuid());
+}
+
 // Removes the shared object when the test is done with it.
 struct NameGuard {
     std::string name;
-    ~NameGuard() { ::shm_unlink(("/" + name).c_str()); }
+    ~NameGuard() { ::shm_unlink(objectOf(name).c_str()); }
 };
 
 TEST(NamedMutex, RecursiveForOwnerRefusedForOthers) {
@@ -57,6 +65,48 @@ TEST(NamedMutex, ProcessThatDiesHoldingItDoesNotBlockOthers) {
     ASSERT_EQ(WEXITSTATUS(status), 0);
     m.lock(); // would hang forever without the take-over
     EXPECT_TRUE(m.unlock());
+}
+
+TEST(NamedMutex, LivesInAnObjectOnlyItsUserCanReach) {
+    NameGuard guard{uniqueName("private")};
+    plat::NamedMutex m;
+    ASSERT_TRUE(m.open(guard.name.c_str()));
+    EXPECT_TRUE(m.isShared());
+    struct stat st {};
+    const int fd = ::shm_open(objectOf(guard.name).c_str(), O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::fstat(fd, &st), 0);
+    ::close(fd);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(NamedMutex, AnObjectOthersCanReachIsRefusedButThreadsStillTakeTurns) {
+    NameGuard guard{uniqueName("open")};
+    const int fd = ::shm_open(objectOf(guard.name).c_str(), O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(fd, 0);
+    ::fchmod(fd, 0666);
+    ::close(fd);
+    plat::NamedMutex m;
+    EXPECT_FALSE(m.open(guard.name.c_str()));
+    EXPECT_FALSE(m.isShared());
+    m.lock();
+    m.lock();
+    EXPECT_TRUE(m.ownedByCurrentThread());
+    std::atomic<bool> otherGotIt{false};
+    std::thread other([&] {
+        m.lock();
+        otherGotIt = true;
+        m.unlock();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(otherGotIt);
+    EXPECT_TRUE(m.unlock());
+    EXPECT_FALSE(otherGotIt); // still held once
+    EXPECT_TRUE(m.unlock());
+    other.join();
+    EXPECT_TRUE(otherGotIt);
+    EXPECT_FALSE(m.ownedByCurrentThread());
 }
 
 } // namespace
