@@ -32,12 +32,11 @@ void LINK_ClearCommError() {
     }
 }
 
+// Both transports deliver to the connection's error output, so that
+// switching transport on an open connection keeps its texts reaching it.
 void LINK_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink) {
-    if (usbSelected()) {
-        USB_SetErrorSink(pfErrorSink);
-    } else {
-        IP_SetErrorSink(pfErrorSink);
-    }
+    USB_SetErrorSink(pfErrorSink);
+    IP_SetErrorSink(pfErrorSink);
 }
 
 int LINK_Write(const U8 *p, int n) {

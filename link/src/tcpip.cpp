@@ -190,23 +190,24 @@ int IP_Write(const U8 *p, int n) {
 }
 
 int IP_Read(U8 *p, int n) {
-    if (!Socket.isOpen()) {
+    if (!Socket.isOpen() || n < 0) {
         return 0;
     }
-    // The frame's count has 16 bits; a larger read could only desynchronise.
-    if (n > IP_MAX_PAYLOAD) {
-        MAIN_InternalError("IP_Read(): Max. Size exceeded");
-        return 0;
+    // A frame's count has 16 bits: a longer read (a buffer read of 32768
+    // items is 65536 bytes) goes out as several read frames, as USB splits
+    // its reads into pieces. Like USB, a failed piece ends the read with
+    // the bytes received so far.
+    int total = 0;
+    while (total < n) {
+        const int piece = n - total < IP_MAX_PAYLOAD ? n - total : IP_MAX_PAYLOAD;
+        const U8 head[3] = {0x01, static_cast<U8>(piece & 0xFF), static_cast<U8>(piece >> 8)};
+        if (!sendAll(head, 3) || !receiveCount(piece) || !receiveAll(p + total, piece)) {
+            break;
+        }
+        IP_Unscramble(p + total, piece);
+        total += piece;
     }
-    if (n < 0) {
-        return 0;
-    }
-    const U8 head[3] = {0x01, static_cast<U8>(n & 0xFF), static_cast<U8>(n >> 8)};
-    if (!sendAll(head, 3) || !receiveCount(n) || !receiveAll(p, n)) {
-        return 0;
-    }
-    IP_Unscramble(p, n);
-    return n;
+    return total;
 }
 
 int IP_WriteRead(const U8 *pOut, int nOut, U8 *pIn, int nIn) {

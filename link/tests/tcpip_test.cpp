@@ -3,6 +3,7 @@
 #include "capture.h"
 #include "link.h"
 #include "probe_script.h"
+#include "scripted_probe.h"
 #include "scripted_server.h"
 #include "tcpip.h"
 
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -38,6 +40,19 @@ TEST(TcpScrambling, RunningXorStartsAt0xFFForEveryPayload) {
         IP_Unscramble(wire.data(), static_cast<int>(wire.size()));
         EXPECT_EQ(wire, c.plain);
     }
+}
+
+// A port that was just free: nothing listens there.
+std::uint16_t unusedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin);
+    socklen_t len = sizeof sin;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&sin), &len);
+    ::close(fd);
+    return ntohs(sin.sin_port);
 }
 
 class TcpTransport : public ::testing::Test {
@@ -157,16 +172,7 @@ TEST_F(TcpTransport, ServerWithoutProbeRefusesTheConnect) {
 }
 
 TEST_F(TcpTransport, NoServerListeningFailsTheConnect) {
-    // A port that was just free: nothing listens there.
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin);
-    socklen_t len = sizeof sin;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&sin), &len);
-    ::close(fd);
-    const std::uint16_t port = ntohs(sin.sin_port);
+    const std::uint16_t port = unusedPort();
     ASSERT_EQ(FERROX_SelectTCPIP("127.0.0.1", port), 0);
     EXPECT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 1);
     EXPECT_EQ(captured().errors,
@@ -210,6 +216,48 @@ TEST_F(TcpTransport, SelectionValidatesAndReconnects) {
     EXPECT_EQ(second.connections(), 1);
     EXPECT_EQ(FERROX_SelectUSB(0), 1); // connected, so it reconnects: no probe
     EXPECT_EQ(LINK_GetTransportKind(), LINK_KIND_USB);
+}
+
+TEST_F(TcpTransport, SwitchingFromUsbKeepsTheErrorOutput) {
+    ferrox_test::ScriptedProbe probe;
+    ferrox_test::scriptOpen(probe);
+    ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    const std::uint16_t port = unusedPort();
+    EXPECT_EQ(FERROX_SelectTCPIP("127.0.0.1", port), 1);
+    EXPECT_EQ(captured().errors,
+              std::vector<std::string>{serverText("Can not connect to Quidor TCP/IP Server", port)});
+}
+
+TEST_F(TcpTransport, SwitchingToUsbKeepsTheErrorOutput) {
+    ScriptedServer server;
+    connect(server);
+    EXPECT_EQ(FERROX_SelectUSB(7), 1); // no probe behind port 7
+    EXPECT_EQ(FERROX_EMU_ControlUserBuffer(EMU_CMD_BUFFER_GET_CNT, 0), -1);
+    EXPECT_EQ(captured().errors, std::vector<std::string>{"USB communication error: No USB connection opened !"});
+}
+
+TEST_F(TcpTransport, AReadLongerThanAFrameGoesOutAsSeveralFrames) {
+    ScriptedServer server;
+    connect(server);
+    // 32768 buffer items are 65536 bytes: one byte more than a frame holds.
+    Bytes items(65536);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        items[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    }
+    server.expect({0xD2, 0x10, 0x00, 0x80}, {});
+    server.expect({}, {0x00, 0x80});
+    server.expect({}, Bytes(items.begin(), items.end() - 1));
+    server.expect({}, Bytes(items.end() - 1, items.end()));
+    server.expect({}, {0x00, 0x00});
+    std::vector<U16> got(32768);
+    EXPECT_EQ(FERROX_EMU_ReadUserBuffer(32768, got.data()), 32768);
+    EXPECT_EQ(std::memcmp(got.data(), items.data(), items.size()), 0);
+    const auto frames = server.frames(base_ + 5);
+    ASSERT_EQ(frames.size(), base_ + 5);
+    EXPECT_EQ(frames[base_ + 2].head, (Bytes{0x01, 0xFF, 0xFF}));
+    EXPECT_EQ(frames[base_ + 3].head, (Bytes{0x01, 0x01, 0x00}));
+    EXPECT_TRUE(server.mismatches().empty());
+    EXPECT_TRUE(captured().errors.empty());
 }
 
 TEST(ServerAddress, ParsedFromHostColonPort) {
