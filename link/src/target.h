@@ -56,7 +56,13 @@ U16 CPU_GetCachedRegister(int RegIndex);
 
 int CPU_GetDeviceStatus(U32 *pStatus, U8 OnlyRecord);
 int CPU_GetHaltState(U8 OnlyRecord);
-int CPU_StopTarget(U8 OnlyRecord);
+// The C_STOP exchange that halts a running target (the execution records
+// with OnlyRecord). 0: stopped, its PC cached, monitor mode established.
+// Otherwise the failed execution's status, 2 for a first word other than
+// TAMSA_STATUS_CODE_STOP, or -1 for a missing word. Nothing else is reported
+// here: *pFirst (may be null) gets the first word, or -1 when none came, and
+// each caller reports as its own rules say.
+int CPU_StopTarget(U8 OnlyRecord, int *pFirst);
 int CPU_SetAnswerTimeout(U32 Value);
 int CPU_TryEnterMonitor(U8 OnlyRecord);
 int CPU_EnsureMonitor(U8 OnlyRecord);

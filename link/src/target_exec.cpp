@@ -39,6 +39,8 @@ int runExchange() {
 }
 
 // The reset-entry exchange: the target restarts into its boot monitor.
+// Every failure is reported, except a target that refuses the reset with
+// its command error (4): that refusal is silent, with 1 and LastResponse 4.
 int resetExchange() {
     CPU_AddResetEntry();
     const U16 entryWord = CPU_ENTRY_WORD;
@@ -46,48 +48,45 @@ int resetExchange() {
     CPU_AddAnswer(3);
     int count = 0;
     const int status = CPU_Execute(1, 0, &count);
+    const auto fail = [](int code) {
+        MAIN_ReportStatus(code, 0);
+        return code;
+    };
     if (status != 0) {
-        MAIN_ReportStatus(status, 0);
-        return status;
+        return fail(status);
     }
     const U16 trailer = CPU_GetTrailer();
     if (trailer != 0) {
-        MAIN_ReportStatus(trailer, 0);
-        return trailer;
+        return fail(trailer);
     }
     if (count != 4) {
-        MAIN_ReportStatus(7, 0);
-        return 7;
+        return fail(7);
     }
     U16 w = 0;
     if (CPU_NextAnswerWord(&w) != 0) { // the entry item's own word
-        MAIN_ReportStatus(-1, 0);
-        return -1;
+        return fail(-1);
     }
     U16 target = 0;
     if (CPU_NextAnswerWord(&target) != 0) {
-        return -1;
+        return fail(-1);
     }
     if (target == TAMSA_STATUS_CODE_CMD_ERROR) {
         CPU_SetLastResponse(TAMSA_STATUS_CODE_CMD_ERROR);
         return 1;
     }
     if (target != TAMSA_STATUS_CODE_OK) {
-        MAIN_ReportStatus(2, 0);
-        return 2;
+        return fail(2);
     }
     U16 boot = 0;
     if (CPU_NextAnswerWord(&boot) != 0) {
-        return -1;
+        return fail(-1);
     }
     if (boot != TAMSA_STATUS_CODE_BOOT_MONITOR) {
-        MAIN_ReportStatus(9, 0);
-        return 9;
+        return fail(9);
     }
     U16 pc = 0;
     if (CPU_NextAnswerWord(&pc) != 0) {
-        MAIN_ReportStatus(2, 0);
-        return 2;
+        return fail(2);
     }
     CPU_StoreRegister(0, pc);
     CPU_SetLastResponse(TAMSA_STATUS_CODE_OK);
@@ -168,30 +167,22 @@ int CPU_HaltTarget(U8 OnlyRecord) {
     int result = CPU_GetHaltState(1);
     CPU_SetLastResponse(TAMSA_STATUS_CODE_INVALID);
     if (result == FERROX_HALT_STATE_RUNNING) {
-        CPU_AddCommand(C_STOP, CMD_MODE_TX);
-        CPU_AddAnswer(2);
-        result = CPU_Execute(OnlyRecord, 0, nullptr);
+        int first = -1;
+        result = CPU_StopTarget(OnlyRecord, &first);
         if (result == 0) {
-            U16 first = 0;
-            if (CPU_NextAnswerWord(&first) != 0) {
-                MAIN_ReportStatus(-1, OnlyRecord);
-                return -1;
-            }
-            if (first != TAMSA_STATUS_CODE_STOP) {
-                MAIN_ReportStatus(2, OnlyRecord);
-                CPU_SetLastResponse(first);
-                return 2;
-            }
-            U16 pc = 0;
-            if (CPU_NextAnswerWord(&pc) == 0) {
-                CPU_StoreRegister(0, pc);
-                CPU_SetMonitorEntered(1);
-                CPU_SetMonitorEntryFailed(0);
-                CPU_SetLastResponse(TAMSA_STATUS_CODE_STOP);
-                return 0;
-            }
-            result = -1;
+            CPU_SetLastResponse(TAMSA_STATUS_CODE_STOP);
+            return 0;
         }
+        if (result == 2) {
+            MAIN_ReportStatus(2, OnlyRecord);
+            CPU_SetLastResponse(first);
+            return 2;
+        }
+        if (result == -1 && first == -1) {
+            MAIN_ReportStatus(-1, OnlyRecord);
+            return -1;
+        }
+        // A failed execution, or a stop without its PC: tried again below.
     }
     if (result == FERROX_HALT_STATE_POWEROFF || result == FERROX_HALT_STATE_ERROR) {
         // Unreachable or asleep: get it back through the monitor entry.
@@ -321,9 +312,7 @@ int CPU_Reset() {
     CPU_InvalidateRegisterCache();
     CPU_SetMonitorEntered(0);
     CPU_SetTargetRunning(0);
-    const int result = resetExchange();
-    MAIN_ReportStatus(result, 0);
-    return result;
+    return resetExchange();
 }
 
 int CPU_ReadRegisters() {

@@ -131,12 +131,13 @@ int programmingResult(int status, int count) {
 }
 
 // The EROM answer of one programming request: 0, -4 for a programming
-// failure, -1 otherwise.
-int eromResult(int status) {
+// failure, -1 otherwise. A page also needs the whole trailer word to be 0; a
+// single word is judged by its answer word alone.
+int eromResult(int status, bool WholeTrailer) {
     U16 w = 0xFFFF;
     const bool got = status == 0 && CPU_NextAnswerWord(&w) == 0;
     CPU_SetLastResponse(got ? w : TAMSA_STATUS_CODE_INVALID);
-    if (got && CPU_GetTrailer() == 0 && w == TAMSA_STATUS_CODE_OK) {
+    if (got && w == TAMSA_STATUS_CODE_OK && (!WholeTrailer || CPU_GetTrailer() == 0)) {
         return 0;
     }
     return got && w == TAMSA_STATUS_CODE_NV_ERROR ? -4 : -1;
@@ -147,7 +148,7 @@ int progEromWord(U32 ByteAddr, U16 Word) {
     CPU_AddCommand(C_PROG_PF_WORD, CMD_MODE_TX);
     CPU_AddData(item, 2);
     CPU_AddAnswer(1);
-    return eromResult(CPU_Execute(0, 1, nullptr));
+    return eromResult(CPU_Execute(0, 1, nullptr), false);
 }
 
 int progEromPage(U32 ByteAddr, const U8 *pData) {
@@ -159,7 +160,7 @@ int progEromPage(U32 ByteAddr, const U8 *pData) {
     CPU_AddCommand(C_PROG_PF_PAGE, CMD_MODE_TX);
     CPU_AddData(item, 1 + kPageWords);
     CPU_AddAnswer(1);
-    return eromResult(CPU_Execute(0, 1, nullptr));
+    return eromResult(CPU_Execute(0, 1, nullptr), true);
 }
 
 // The EROM word that holds the byte at ByteAddr, as its two bytes.

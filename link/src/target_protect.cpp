@@ -192,10 +192,12 @@ int CPU_CalcSign(int Instance, int NumBytes, U8 *pData) {
         U16 first = 0xFFFF;
         U16 hi = 0;
         U16 lo = 0;
-        const bool whole =
-            CPU_NextAnswerWord(&first) == 0 && CPU_NextAnswerWord(&hi) == 0 && CPU_NextAnswerWord(&lo) == 0;
+        const bool gotFirst = CPU_NextAnswerWord(&first) == 0;
+        const bool whole = gotFirst && CPU_NextAnswerWord(&hi) == 0 && CPU_NextAnswerWord(&lo) == 0;
         if (!whole || first != TAMSA_STATUS_CODE_OK) {
-            CPU_SetLastResponse(first);
+            // A status word other than 0 is the target's response; an answer
+            // that ended early is no valid response at all.
+            CPU_SetLastResponse(gotFirst && first != TAMSA_STATUS_CODE_OK ? first : TAMSA_STATUS_CODE_INVALID);
             MAIN_ReportStatus(2, 0);
         } else {
             const U8 bytes[4] = {static_cast<U8>(lo & 0xFF), static_cast<U8>(lo >> 8),

@@ -76,38 +76,6 @@ void monitorEstablished() {
     CPU_SetMonitorEntryFailed(0);
 }
 
-// The C_STOP exchange. The execution records with ExecOnlyRecord; a wrong
-// first word (2) and a missing word (-1) are reported with ReportOnlyRecord.
-// *pFirst receives the first answer word when there is one.
-int stopExchange(U8 ExecOnlyRecord, U8 ReportOnlyRecord, int *pFirst) {
-    CPU_AddCommand(C_STOP, CMD_MODE_TX);
-    CPU_AddAnswer(2);
-    const int status = CPU_Execute(ExecOnlyRecord, 0, nullptr);
-    if (status != 0) {
-        return status;
-    }
-    U16 first = 0;
-    if (CPU_NextAnswerWord(&first) != 0) {
-        MAIN_ReportStatus(-1, ReportOnlyRecord);
-        return -1;
-    }
-    if (pFirst != nullptr) {
-        *pFirst = first;
-    }
-    if (first != TAMSA_STATUS_CODE_STOP) {
-        MAIN_ReportStatus(2, ReportOnlyRecord);
-        return 2;
-    }
-    U16 pc = 0;
-    if (CPU_NextAnswerWord(&pc) != 0) {
-        MAIN_ReportStatus(-1, ReportOnlyRecord);
-        return -1;
-    }
-    CPU_StoreRegister(0, pc);
-    monitorEstablished();
-    return 0;
-}
-
 // Entry sequence A (p = 8, break into a running target) or B (p = 1, the
 // power-up entry).
 int entrySequence(U16 p, U8 OnlyRecord) {
@@ -173,9 +141,13 @@ int entryPass(U8 OnlyRecord, bool &done) {
             return 0;
         }
         if (h == FERROX_HALT_STATE_RUNNING || h == FERROX_HALT_STATE_ERROR) {
-            if (stopExchange(1, OnlyRecord, nullptr) == 0) {
+            const int r = CPU_StopTarget(1, nullptr);
+            if (r == 0) {
                 done = true;
                 return 0;
+            }
+            if (r == 2 || r == -1) {
+                MAIN_ReportStatus(r, OnlyRecord);
             }
         }
     }
@@ -455,8 +427,33 @@ int CPU_GetHaltState(U8 OnlyRecord) {
     return FERROX_HALT_STATE_ERROR;
 }
 
-int CPU_StopTarget(U8 OnlyRecord) {
-    return stopExchange(OnlyRecord, OnlyRecord, nullptr);
+int CPU_StopTarget(U8 OnlyRecord, int *pFirst) {
+    if (pFirst != nullptr) {
+        *pFirst = -1;
+    }
+    CPU_AddCommand(C_STOP, CMD_MODE_TX);
+    CPU_AddAnswer(2);
+    const int status = CPU_Execute(OnlyRecord, 0, nullptr);
+    if (status != 0) {
+        return status;
+    }
+    U16 first = 0;
+    if (CPU_NextAnswerWord(&first) != 0) {
+        return -1;
+    }
+    if (pFirst != nullptr) {
+        *pFirst = first;
+    }
+    if (first != TAMSA_STATUS_CODE_STOP) {
+        return 2;
+    }
+    U16 pc = 0;
+    if (CPU_NextAnswerWord(&pc) != 0) {
+        return -1;
+    }
+    CPU_StoreRegister(0, pc);
+    monitorEstablished();
+    return 0;
 }
 
 int CPU_SetAnswerTimeout(U32 Value) {
@@ -480,9 +477,12 @@ int CPU_TryEnterMonitor(U8 OnlyRecord) {
         if (EntryPassCount > 0) {
             --EntryPassCount;
         }
+        // Only a target that says it is protected ends the pass with 4
+        // ("Target is protected." is for the caller to tell); a status that
+        // cannot be read keeps the pass's own result.
         U32 status = 0;
-        if (CPU_GetDeviceStatus(&status, 1) != 0 || deviceProtected(status)) {
-            return 4; // "Target is protected." is for the caller to tell
+        if (CPU_GetDeviceStatus(&status, 1) == 0 && deviceProtected(status)) {
+            return 4;
         }
         if (EntryPassCount == 0) {
             return result;

@@ -288,6 +288,13 @@ TEST_F(MemoryWire, ProgEromFailuresEndTheWalk) {
              p.expect(req({cmd(C_PROG_PF_PAGE), data(item), ans(1)}), answer({0}, 0x0100));
          },
          0x40, 64, -1},
+        // A single word is judged by its answer word alone.
+        {"word answered 0 with a trailer detail",
+         [](ScriptedProbe &p) {
+             p.expect(req({cmd(C_PROG_PF_WORD), data({0x10, 0}), ans(1)}), answer({0}, 0x0100));
+             p.expect(req({cmd(C_PROG_PF_WORD), data({0x11, 0}), ans(1)}), answer({0}));
+         },
+         0x20, 4, 4},
         // A merge read that brings nothing is a failure, never "0 bytes".
         {"merge read times out",
          [](ScriptedProbe &p) {
@@ -574,6 +581,14 @@ TEST_F(MemoryWire, CalcSignCopiesWhatTheBufferHoldsAndSetsTheTimeLimitBack) {
          {0xEE, 0xEE, 0xEE, 0xEE},
          TAMSA_STATUS_CODE_INVALID,
          "Rx/Tx timeout during communication to target."},
+        // Probe status 0 but the answer words are missing: no response.
+        {answer({}), 4, -1, {0xEE, 0xEE, 0xEE, 0xEE}, TAMSA_STATUS_CODE_INVALID, "Target sent unexpected data."},
+        {answer({0, 0x00AB}),
+         4,
+         -1,
+         {0xEE, 0xEE, 0xEE, 0xEE},
+         TAMSA_STATUS_CODE_INVALID,
+         "Target sent unexpected data."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.numBytes);
@@ -620,6 +635,20 @@ TEST_F(MemoryWire, GetVersionCountsWithoutABufferAndFillsOne) {
     probe_.expect(req({ans(2)}), answer({0x0001}));
     EXPECT_EQ(FERROX_CPU_GetVersion(items), -1);
     EXPECT_EQ(captured().errors, errors("Rx/Tx timeout during communication to target."));
+}
+
+TEST_F(MemoryWire, GetVersionDumpsWheneverABufferIsGiven) {
+    const std::string path = ferrox_test::tempLogPath("versiondump");
+    FERROX_SetLogFile(path.c_str());
+    probe_.expect(req({cmd(C_GET_VERSION), ans(1)}), answer({0}));
+    probe_.expect(req({cmd(C_GET_VERSION), ans(1)}), answer({0}));
+    U32 items[1] = {0xDEAD};
+    EXPECT_EQ(FERROX_CPU_GetVersion(items), 0);
+    EXPECT_EQ(FERROX_CPU_GetVersion(nullptr), 0);
+    FERROX_SetLogFile(nullptr);
+    const std::string log = ferrox_test::readFile(path);
+    EXPECT_NE(log.find("FERROX_CPU_GetVersion() -- Data:   returns 0x00"), std::string::npos) << log;
+    EXPECT_NE(log.find("FERROX_CPU_GetVersion()  returns 0x00"), std::string::npos) << log;
 }
 
 } // namespace

@@ -337,6 +337,36 @@ TEST_F(ProtectedTargetSim, ResetReturns4WithoutTheResetSequence) {
     EXPECT_EQ(MAIN_GetLastErrorCode(), 4);
 }
 
+class NoTargetSim : public TargetSim {
+protected:
+    static sim::ProbeOptions noTarget() {
+        sim::ProbeOptions o;
+        o.targetPresent = false;
+        return o;
+    }
+    NoTargetSim() : TargetSim(noTarget()) {}
+};
+
+// Nothing answers behind the probe: the entry says so, and nothing claims
+// the target is protected.
+TEST_F(NoTargetSim, EntryFailsWithNoTargetNotAsProtected) {
+    const std::vector<std::string> noTargetText{"Could not enter Monitor mode.\nIs a target connected to Quidor?"};
+    struct Case {
+        const char *what;
+        int (*call)();
+        int result;
+    };
+    for (const Case &c : {Case{"EnterMonitor", &FERROX_CPU_EnterMonitor, 9}, Case{"Halt", &FERROX_CPU_Halt, 9},
+                          Case{"PowerOnReset", &FERROX_CPU_PowerOnReset, 9}}) {
+        SCOPED_TRACE(c.what);
+        captured().errors.clear();
+        FERROX_ClrError();
+        EXPECT_EQ(c.call(), c.result);
+        EXPECT_EQ(captured().errors, noTargetText);
+        EXPECT_EQ(MAIN_GetLastErrorCode(), 9);
+    }
+}
+
 TEST(TargetSimTcp, ExecutionControlOverTcp) {
     plat::ScopedVirtualClock clock(1000);
     sim::Probe probe;

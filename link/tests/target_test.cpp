@@ -543,3 +543,324 @@ TEST_F(TargetWire, RequireMonitorNeedsAnEstablishedMonitorAndAsksNothing) {
 }
 
 } // namespace
+
+// ------------------------------------------------- answer judging, in tables
+
+namespace {
+
+const Words kResetEntry = {0x0800, 0x000F, 0x0008, 0x0000, 0x0708, 0x0032};
+
+class ExecWire : public TargetWire {
+protected:
+    void SetUp() override {
+        TargetWire::SetUp();
+        CPU_SetMonitorEntered(1);
+        CPU_SetMonitorEntryFailed(0);
+    }
+    void clearErrors() {
+        MAIN_SetErrorReported(0);
+        MAIN_SetLastErrorCode(0);
+        captured().errors.clear();
+    }
+    static std::vector<std::string> errors(const char *message) {
+        return message != nullptr ? std::vector<std::string>{message} : std::vector<std::string>{};
+    }
+    // A halt-state query that finds the target halted in the monitor.
+    void scriptQueryHalted() {
+        probe_.expect({0x07}, hw(3300, 0, 1, 1));
+        probe_.expect({0x07}, hw(3300, 0, 1, 1));
+        probe_.expect(kDevStatReq, answer({kHaltedInit}));
+    }
+    // Everything a reset asks before its reset exchange, on a target that
+    // is halted in the monitor and not protected.
+    void scriptResetLeadIn() {
+        probe_.expect({0x07}, hw(3300, 0, 1, 1)); // the entry pass finds it halted
+        scriptQueryHalted();
+        probe_.expect(kDevStatReq, answer({kHaltedInit})); // not protected
+        probe_.expect({0x07}, hw(3300, 0, 1, 1));
+        scriptQueryHalted(); // the halt: not running
+        scriptQueryHalted(); // its second look
+        scriptQueryHalted(); // still running?
+    }
+};
+
+TEST_F(ExecWire, ResetExchangeAnswers) {
+    struct Case {
+        const char *what;
+        Bytes reply;
+        int result;
+        int lastResponse; // the halt before the exchange leaves -2
+        const char *message;
+    };
+    const Case cases[] = {
+        {"reset", answer({0, 0, 3, 0x0100}), 0, 0, nullptr},
+        {"refused by the target", answer({0, 4, 3, 0}), 1, 4, nullptr},
+        {"another target status", answer({0, 6, 3, 0}), 2, -2, "Target sent unexpected data."},
+        {"not in the boot monitor", answer({0, 0, 1, 0}), 9, -2,
+         "Could not enter Monitor mode.\nIs a target connected to Quidor?"},
+        {"trailer detail", answer({0, 0, 3, 0x0100}, 0x0100), 0x100, -2, "Unknown error occured, error-code 0x0100"},
+        {"three words", answer({0, 0, 3}), 7, -2, "USB communication error !"},
+        {"probe status", answer({}, 0x0001), 1, -2, "Rx/Tx timeout during communication to target."},
+        {"no target status", answer({0}), 7, -2, "USB communication error !"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        clearErrors();
+        CPU_SetMonitorEntered(1);
+        scriptResetLeadIn();
+        probe_.expect(req({kResetEntry, data({CPU_ENTRY_WORD}), ans(3)}), c.reply);
+        EXPECT_EQ(FERROX_CPU_Reset(), c.result);
+        EXPECT_EQ(FERROX_CPU_GetLastResponse(), c.lastResponse);
+        EXPECT_EQ(CPU_IsMonitorEntered(), c.result == 0 ? 1 : 0);
+        EXPECT_EQ(captured().errors, errors(c.message));
+        EXPECT_TRUE(probe_.scriptDone());
+    }
+    EXPECT_EQ(CPU_GetCachedRegister(0), 0x0100); // from the reset that worked
+}
+
+TEST_F(ExecWire, RegisterReadFailures) {
+    Words all{0, 10};
+    for (std::uint16_t r = 0; r < 10; ++r) {
+        all.push_back(static_cast<std::uint16_t>(0x1000 + r));
+    }
+    struct Case {
+        const char *what;
+        Bytes reply;
+        int result;
+        int lastResponse;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"all ten", answer(all), 10, 0, nullptr},
+        {"refused by the target", answer({4}, 0x0101), -1, 4, nullptr},
+        {"another target status", answer({6}, 0x0101), -1, 6, "Rx/Tx timeout during communication to target."},
+        {"nothing from the target", answer({}, 0x0001), -1, TAMSA_STATUS_CODE_INVALID,
+         "Rx/Tx timeout during communication to target."},
+        {"status word not 0", answer({3, 10}), -1, TAMSA_STATUS_CODE_INVALID, "Target sent unexpected data."},
+        {"count not 10", answer({0, 9}), -1, TAMSA_STATUS_CODE_INVALID, "Target sent unexpected data."},
+        {"answer ends early", answer({0, 10, 1, 2, 3}), -1, TAMSA_STATUS_CODE_INVALID,
+         "Target sent unexpected data."},
+        {"other probe status", answer({}, 0x0007), -1, TAMSA_STATUS_CODE_INVALID, "USB communication error !"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        clearErrors();
+        scriptHalted();
+        probe_.expect(req({cmd(C_GET_REGS, 1), ans(12)}), c.reply);
+        TAMSA_REGISTERS regs{};
+        EXPECT_EQ(FERROX_CPU_GetRegsAll(&regs), c.result);
+        EXPECT_EQ(FERROX_CPU_GetLastResponse(), c.lastResponse);
+        EXPECT_EQ(MAIN_GetLastErrorCode(), c.result == 10 ? 0 : 8);
+        EXPECT_EQ(CPU_IsRegisterCached(9), c.result == 10 ? 1 : 0);
+        EXPECT_EQ(regs.R7, c.result == 10 ? 0x1009 : 0);
+        EXPECT_EQ(captured().errors, errors(c.message));
+    }
+}
+
+TEST_F(ExecWire, GoAnswers) {
+    struct Case {
+        const char *what;
+        Bytes reply;
+        int result;
+        int lastResponse;
+        U8 running;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"started", answer({0}), 0, 0, 1, nullptr},
+        {"refused by the target", answer({4}), -1, 4, 0, nullptr},
+        {"another answer", answer({7}), 0, TAMSA_STATUS_CODE_INVALID, 0, nullptr},
+        {"probe status", answer({}, 0x0001), 1, TAMSA_STATUS_CODE_INVALID, 0,
+         "Rx/Tx timeout during communication to target."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        clearErrors();
+        CPU_SetTargetRunning(0);
+        scriptQueryHalted();
+        probe_.expect(req({cmd(C_RUN, 1), ans(1)}), c.reply);
+        EXPECT_EQ(FERROX_CPU_Go(), c.result);
+        EXPECT_EQ(FERROX_CPU_GetLastResponse(), c.lastResponse);
+        EXPECT_EQ(CPU_IsTargetRunning(), c.running);
+        EXPECT_EQ(captured().errors, errors(c.message));
+    }
+}
+
+// A halt that finds the target unreachable or in its power-off state gets
+// it back through the monitor entry.
+TEST_F(ExecWire, HaltReentersAnUnreachableOrSleepingTarget) {
+    struct Case {
+        const char *what;
+        std::function<void(ScriptedProbe &)> query; // the first halt-state query
+        std::function<void(ScriptedProbe &)> pass;  // one entry pass
+        int passes;
+        int result;
+    };
+    const auto entryOk = [](ScriptedProbe &p, std::uint16_t seq) {
+        p.expect({0xF1, 0x02}, {0});
+        p.expect(req({entry(seq), data({CPU_ENTRY_WORD}), ans(2)}),
+                 answer({0, static_cast<std::uint16_t>(seq == 8 ? TAMSA_STATUS_CODE_STOP
+                                                                : TAMSA_STATUS_CODE_BOOT_MONITOR),
+                         0x0042}));
+        p.expect(kDevStatReq, answer({kHaltedInit}));
+    };
+    const Case cases[] = {
+        {"asleep, broken into",
+         [](ScriptedProbe &p) { p.expect({0x07}, hw(3300, 1, 0, 1)); },
+         [&](ScriptedProbe &p) {
+             p.expect({0x07}, hw(3300, 1, 0, 1));
+             entryOk(p, 8);
+         },
+         1, 0},
+        {"unreachable, powered up again",
+         [](ScriptedProbe &p) {
+             p.expect({0x07}, hw(3300, 0, 1, 1));
+             for (int attempt = 0; attempt < 3; ++attempt) {
+                 p.expect({0x07}, hw(3300, 0, 1, 1));
+                 p.expect(kDevStatReq, answer({}, 0x0001));
+             }
+         },
+         [&](ScriptedProbe &p) {
+             p.expect({0x07}, hw(0, 0, 0, 0));
+             entryOk(p, 1);
+         },
+         1, 0},
+        {"asleep for good",
+         [](ScriptedProbe &p) { p.expect({0x07}, hw(3300, 1, 0, 1)); },
+         [](ScriptedProbe &p) {
+             p.expect({0x07}, hw(3300, 1, 0, 1));
+             p.expect({0xF1, 0x02}, {0});
+             p.expect(req({entry(8), data({CPU_ENTRY_WORD}), ans(2)}), answer({}, 0x0001));
+             p.expect({0x07}, hw(3300, 1, 0, 1)); // power cycle: off, and fallen at once
+             p.expect({0xF2, 0x00}, {0});
+             p.expect({0x07}, hw(700, 0, 0, 0));
+             p.expect({0xF1, 0x02}, {0});
+             p.expect(req({entry(1), data({CPU_ENTRY_WORD}), ans(2)}), answer({}, 0x0001));
+             p.expect(kDevStatReq, answer({}, 0x0001));
+         },
+         11, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        clearErrors();
+        CPU_SetMonitorEntered(1);
+        probe_.expect({0x07}, hw(3300, 0, 1, 1)); // the halt's own status read
+        c.query(probe_);
+        for (int pass = 0; pass < c.passes; ++pass) {
+            c.pass(probe_);
+        }
+        if (c.result != 0) {
+            probe_.expect({0x07}, hw(3300, 1, 0, 1)); // the last look: still asleep
+        }
+        EXPECT_EQ(FERROX_CPU_Halt(), c.result);
+        EXPECT_EQ(CPU_IsMonitorEntered(), c.result == 0 ? 1 : 0);
+        EXPECT_TRUE(probe_.scriptDone());
+        EXPECT_TRUE(captured().errors.empty()); // every attempt was a silent one
+    }
+}
+
+// The close operation: which targets are switched off, which are left as
+// they are, and which self-powered ones run on.
+TEST_F(ExecWire, CloseOperationBranches) {
+    enum Flag { kPoweredDown = 1, kEntryFailed = 2 };
+    struct Case {
+        const char *what;
+        int flags;
+        U8 mode;
+        std::function<void(ScriptedProbe &)> script;
+        int result;
+        U8 touchedAfter;
+        const char *message;
+    };
+    const auto offAndFallen = [](ScriptedProbe &p) {
+        p.expect({0x07}, hw(3300, 0, 1, 1));
+        p.expect({0xDC}, {0});
+        p.expect({0x07}, hw(700, 0, 0, 0));
+    };
+    const Case cases[] = {
+        {"powered down", kPoweredDown, 0, offAndFallen, 0, 1, nullptr},
+        {"entry failed", kEntryFailed, 0, offAndFallen, 0, 1, nullptr},
+        {"protected",
+         0, 0,
+         [&](ScriptedProbe &p) {
+             p.expect(kDevStatReq, answer({0xD004}));
+             offAndFallen(p);
+         },
+         0, 1, nullptr},
+        {"status unreadable",
+         0, 2,
+         [&](ScriptedProbe &p) {
+             p.expect(kDevStatReq, answer({}, 0x0001));
+             offAndFallen(p);
+         },
+         0, 1, nullptr},
+        {"left halted", 0, 2, [](ScriptedProbe &p) { p.expect(kDevStatReq, answer({kHaltedInit})); }, -1, 1,
+         nullptr},
+        {"probe supply switched off",
+         0, 1,
+         [&](ScriptedProbe &p) {
+             p.expect(kDevStatReq, answer({kHaltedInit}));
+             p.expect({0x07}, hw(3300, 0, 1, 1));
+             offAndFallen(p);
+         },
+         0, 0, nullptr},
+        {"own supply runs on",
+         0, 0,
+         [](ScriptedProbe &p) {
+             p.expect(kDevStatReq, answer({kHaltedInit}));
+             p.expect({0x07}, hw(3300, 0, 1, 0));
+             p.expect(req({cmd(C_RUN, 1), ans(1)}), answer({0}));
+             p.expect({0x07}, hw(3300, 0, 1, 0));
+             p.expect({0xDC}, {0});
+         },
+         0, 0, nullptr},
+        {"own supply refuses to run",
+         0, 0,
+         [](ScriptedProbe &p) {
+             p.expect(kDevStatReq, answer({kHaltedInit}));
+             p.expect({0x07}, hw(3300, 0, 1, 0));
+             p.expect(req({cmd(C_RUN, 1), ans(1)}), answer({4}));
+             p.expect({0x07}, hw(3300, 0, 1, 0));
+             p.expect({0xDC}, {0});
+         },
+         -1, 0, nullptr},
+        {"supply does not fall",
+         0, 0,
+         [](ScriptedProbe &p) {
+             p.expect(kDevStatReq, answer({kHaltedInit}));
+             p.expect({0x07}, hw(3300, 0, 1, 1));
+             p.expect({0x07}, hw(3300, 0, 1, 1));
+             p.expect({0xDC}, {0});
+             for (int round = 0; round < 200; ++round) {
+                 p.expect({0x07}, hw(3300, 0, 1, 1));
+             }
+         },
+         -1, 0, "Quidor Hardware problem !\nCould not power down target when disconnecting."},
+        {"switch-off unanswered",
+         kPoweredDown, 0,
+         [](ScriptedProbe &p) {
+             p.expect({0x07}, hw(3300, 0, 1, 1));
+             p.expect({0xDC}, {}, ScriptedProbe::Reply::None);
+         },
+         0, 1, "USB communication timed out: Writing 1 bytes, requesting 1 bytes, received 0 bytes !"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        clearErrors();
+        LINK_ClearCommError();
+        CPU_SetTargetTouched(1);
+        CPU_SetTargetPoweredDown((c.flags & kPoweredDown) != 0 ? 1 : 0);
+        CPU_SetMonitorEntryFailed((c.flags & kEntryFailed) != 0 ? 1 : 0);
+        c.script(probe_);
+        API_Lock("FERROX_Test");
+        const int result = pDeviceOps->Close(c.mode);
+        API_Unlock();
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(CPU_IsTargetTouched(), c.touchedAfter);
+        EXPECT_EQ(captured().errors, errors(c.message));
+        EXPECT_TRUE(probe_.scriptDone());
+    }
+    CPU_SetTargetPoweredDown(0);
+}
+
+} // namespace
