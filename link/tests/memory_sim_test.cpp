@@ -180,12 +180,12 @@ TEST_F(MemorySim, AReadFailingAfterSomeChunksKeepsWhatItRead) {
         return 0;
     });
     std::vector<std::uint8_t> buf(400, 0);
-    // The second chunk runs past the end of DATA: the probe stops it short,
-    // and the call returns the bytes of the first.
-    EXPECT_EQ(FERROX_CPU_GetData(8192 - 300, 400, buf.data()), 256);
+    // The second chunk runs past the end of DATA: the probe refuses its
+    // address, the call fails, and the first chunk's bytes stay.
+    EXPECT_EQ(FERROX_CPU_GetData(8192 - 300, 400, buf.data()), -1);
     EXPECT_EQ(std::vector<std::uint8_t>(buf.begin(), buf.begin() + 256), image);
     EXPECT_EQ(FERROX_CPU_GetLastResponse(), TAMSA_STATUS_CODE_INVALID);
-    EXPECT_EQ(captured().errors, std::vector<std::string>{"Rx/Tx timeout during communication to target."});
+    EXPECT_EQ(captured().errors, std::vector<std::string>{"Address parameter invalid on DATA read or write."});
     // A brown-out in a later EEPROM chunk fails the call.
     MAIN_SetErrorReported(0);
     captured().errors.clear();
@@ -195,6 +195,38 @@ TEST_F(MemorySim, AReadFailingAfterSomeChunksKeepsWhatItRead) {
     });
     EXPECT_EQ(FERROX_CPU_GetEEPROM(0, 300, buf.data()), -1);
     EXPECT_EQ(captured().errors, std::vector<std::string>{"Brown out occurred."});
+}
+
+// The probe refuses addresses beyond each memory itself; its trailer's code
+// reaches the user as that memory's address message, on reads and writes.
+TEST_F(MemorySim, AddressesBeyondAMemoryAreToldByTheProbe) {
+    const char *const dataText = "Address parameter invalid on DATA read or write.";
+    const char *const eepromText = "Address parameter invalid on EEPROM read or write.";
+    const char *const eromText = "Address parameter invalid on EROM read or write.";
+    std::vector<std::uint8_t> buf(64, 0x5A);
+    struct Case {
+        const char *what;
+        std::function<int()> call;
+        const char *text;
+        int code;
+    };
+    const Case cases[] = {
+        {"GetData", [&] { return FERROX_CPU_GetData(0x1FFE, 4, buf.data()); }, dataText, 15},
+        {"SetData", [&] { return FERROX_CPU_SetData(0x2000, 2, buf.data()); }, dataText, 15},
+        {"GetEEPROM", [&] { return FERROX_CPU_GetEEPROM(0x0FFF, 2, buf.data()); }, eepromText, 11},
+        {"ProgEEPROM", [&] { return FERROX_CPU_ProgEEPROM(0x1000, 1, buf.data()); }, eepromText, 11},
+        {"GetEROM", [&] { return FERROX_CPU_GetEROM(0x7FFE, 4, buf.data()); }, eromText, 10},
+        {"ProgEROM word", [&] { return FERROX_CPU_ProgEROM(0x8000, 2, buf.data()); }, eromText, 10},
+        {"ProgEROM page", [&] { return FERROX_CPU_ProgEROM(0x8000, 64, buf.data()); }, eromText, 10},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        FERROX_ClrError();
+        captured().errors.clear();
+        EXPECT_EQ(c.call(), -1);
+        EXPECT_EQ(captured().errors, std::vector<std::string>{c.text});
+        EXPECT_EQ(MAIN_GetLastErrorCode(), c.code);
+    }
 }
 
 TEST_F(MemorySim, ProgrammingFailuresAreReported) {

@@ -565,12 +565,54 @@ void Probe::bufferCommand(std::uint8_t kind, std::uint8_t code, std::uint16_t co
     }
 }
 
+// The answer words a request's items ask for: one per entry and reset entry
+// item, N per answer item; counted as far as the items can be told apart.
+std::size_t Probe::requestedAnswerWords(const std::uint8_t *bytes, std::size_t count) {
+    const auto word = [bytes](std::size_t i) {
+        return static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    };
+    std::size_t words = 0;
+    for (std::size_t i = 0; i < count;) {
+        const std::uint16_t type = word(i);
+        const std::size_t left = count - i;
+        if ((type & 0xFF) != 0 || left < 2) {
+            break;
+        }
+        switch (type >> 8) {
+        case 0:
+            i += 2u + word(i + 1);
+            break;
+        case 1:
+            i += 4;
+            break;
+        case 2:
+            words += 1;
+            i += 5;
+            break;
+        case 5:
+            words += word(i + 1);
+            i += 2;
+            break;
+        case 8:
+            words += 1;
+            i += 6;
+            break;
+        default:
+            return std::min(words, kMaxAnswerWords);
+        }
+    }
+    return std::min(words, kMaxAnswerWords);
+}
+
 // Plays the items of one target request out on the link, in order. The
-// answer holds the collected words and the trailer word.
+// answer always holds as many words as the items ask for, then the trailer
+// word: words the target did not send (a time-out, an address the probe
+// refused) are sent as 0, and the trailer says why.
 void Probe::targetRequest(const std::uint8_t *bytes, std::size_t count) {
     const auto word = [bytes](std::size_t i) {
         return static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
     };
+    const std::size_t requested = requestedAnswerWords(bytes, count);
     const bool link = interfaceMode_ != 0;
     collected_.clear();
     std::uint8_t status = kProbeOk;
@@ -668,6 +710,9 @@ void Probe::targetRequest(const std::uint8_t *bytes, std::size_t count) {
     }
     for (std::uint16_t w : collected_) {
         put16(answer_, w);
+    }
+    for (std::size_t n = collected_.size(); n < requested; ++n) {
+        put16(answer_, 0);
     }
     put16(answer_, static_cast<unsigned>(status | detail << 8));
 }

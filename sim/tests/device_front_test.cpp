@@ -44,13 +44,18 @@ TEST_F(DeviceFrontTest, TheLibraryTransportReachesTheProbe) {
     ASSERT_EQ(LINK_Read(reinterpret_cast<U8 *>(text), 112), 112);
     EXPECT_STREQ(text, sim::kLibraryBanner);
 
-    // A target request whose answer is shorter than asked completes with
-    // what the probe sent.
     Bytes entry(8);
     ASSERT_EQ(writeRead(Request().entry(1).data({sim::Target::kEntryWord}).answer(2).bytes(), entry), 8);
     EXPECT_EQ(entry, (Bytes{0, 0, 3, 0, 0, 0, 0, 0}));
+    // A refusal has the length asked for too; the trailer tells.
     Bytes refused(2 * 3 + 2);
-    EXPECT_EQ(writeRead(Request().command(C_CALC_SIGN).data({11}).answer(3).bytes(), refused), 4);
+    EXPECT_EQ(writeRead(Request().command(C_CALC_SIGN).data({11}).answer(3).bytes(), refused), 8);
+    EXPECT_EQ(refused, (Bytes{6, 0, 0, 0, 0, 0, 1, 1}));
+    EXPECT_EQ(LINK_HasCommError(), 0);
+    // An answer cut short completes with what the probe sent.
+    front_.withProbe([](sim::Probe &p) { p.setAnswerFault({sim::FaultKind::Short, 0xCD, 0, 1, 0}); });
+    Bytes cut(2 * 3 + 2);
+    EXPECT_EQ(writeRead(Request().command(C_CALC_SIGN).data({11}).answer(3).bytes(), cut), 4);
     EXPECT_EQ(LINK_HasCommError(), 1);
 }
 

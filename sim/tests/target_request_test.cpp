@@ -58,9 +58,10 @@ TEST(TargetEntry, BreakInEntryAndResetEntryAnswerAsTheHostExpects) {
     a = h.target(Request().resetEntry().data({kEntry}).answer(3));
     EXPECT_EQ(a.words, (W{0, TAMSA_STATUS_CODE_OK, TAMSA_STATUS_CODE_BOOT_MONITOR, sim::Target::kBootPc}));
     EXPECT_EQ(a.status, 0);
-    // A wrong entry word is not answered.
+    // A wrong entry word is not answered: the entry item's own word, then
+    // the words asked for, sent as 0.
     a = h.target(Request().entry(8).data({0x1234}).answer(2));
-    EXPECT_EQ(a.words, W{0});
+    EXPECT_EQ(a.words, (W{0, 0, 0}));
     EXPECT_EQ(a.status, 1);
     EXPECT_EQ(a.detail, 0);
 }
@@ -70,7 +71,7 @@ TEST(TargetEntry, AbsentOrUnpoweredTargetsDoNotAnswer) {
     absent.targetPresent = false;
     Harness h(absent);
     const Answer a = h.enterMonitor();
-    EXPECT_TRUE(a.words.empty());
+    EXPECT_EQ(a.words, (W{0, 0, 0})); // the words asked for, none from the target
     EXPECT_EQ(a.status, 1);
     const Bytes hw = h.exchange({0x07});
     EXPECT_EQ(simtest::le16(hw, 0), 3300); // the supply is on, nothing answers on the lines
@@ -79,7 +80,7 @@ TEST(TargetEntry, AbsentOrUnpoweredTargetsDoNotAnswer) {
 
     Harness off;
     const Answer b = off.target(Request().command(C_GET_DEV_STAT, CMD_MODE_RX_TX).answer(1));
-    EXPECT_TRUE(b.words.empty());
+    EXPECT_EQ(b.words, W{0});
     EXPECT_EQ(b.status, 1);
 }
 
@@ -153,7 +154,7 @@ TEST_F(TargetRequest, ProbeChecksAddressesItself) {
     };
     for (const Case &c : cases) {
         const Answer a = run(c.code, c.params, 1);
-        EXPECT_TRUE(a.words.empty()) << c.code;
+        EXPECT_EQ(a.words, W{0}) << c.code; // the answer still has the length asked for
         EXPECT_EQ(a.status, c.status) << c.code;
         EXPECT_EQ(a.detail, 0) << c.code;
     }
@@ -163,12 +164,12 @@ TEST_F(TargetRequest, ProbeChecksAddressesItself) {
 
 TEST_F(TargetRequest, StatusInPlaceOfDataSetsTheDetailByte) {
     const Answer sign = run(C_CALC_SIGN, {9}, 3);
-    EXPECT_EQ(sign.words, W{TAMSA_STATUS_CODE_PARAMETER});
+    EXPECT_EQ(sign.words, (W{TAMSA_STATUS_CODE_PARAMETER, 0, 0}));
     EXPECT_EQ(sign.status, 1);
     EXPECT_EQ(sign.detail, 1);
     // Asking for more than the target sends is a plain timeout.
     const Answer more = run(C_SET_REGS, {2, 7}, 2);
-    EXPECT_EQ(more.words, W{0});
+    EXPECT_EQ(more.words, (W{0, 0}));
     EXPECT_EQ(more.status, 1);
     EXPECT_EQ(more.detail, 0);
 }
@@ -194,7 +195,7 @@ TEST_F(TargetRequest, RunsToABreakpointAndLeavesTheHaltNotification) {
         ASSERT_EQ(run(C_RUN, {}, 1).words, W{0});
         // Nothing to collect yet; the device status says running.
         Answer a = h.target(Request().answer(2));
-        EXPECT_TRUE(a.words.empty());
+        EXPECT_EQ(a.words, (W{0, 0}));
         EXPECT_EQ(a.status, 1);
         EXPECT_EQ(devStat().words, W{0xC003});
         EXPECT_EQ(run(C_GET_REGS, {}, 1).words, W{TAMSA_STATUS_CODE_CMD_ERROR}); // not while running
@@ -219,7 +220,7 @@ TEST_F(TargetRequest, ProtectionUnprotectAndErase) {
     EXPECT_EQ(run(C_PROTECT, {}, 1).words, W{0});
     EXPECT_EQ(devStat().words, W{0xD004});
     const Answer refused = run(C_GET_EE_BYTES, {0, 2}, 3);
-    EXPECT_EQ(refused.words, W{TAMSA_STATUS_CODE_CMD_ERROR});
+    EXPECT_EQ(refused.words, (W{TAMSA_STATUS_CODE_CMD_ERROR, 0, 0}));
     EXPECT_EQ(refused.detail, 1);
     // The key travels last group of four digits first.
     const auto key = sim::keyWords("00112233445566778899AABBCCDDEEFF");
@@ -321,7 +322,7 @@ TEST_F(TargetRequest, IoTestAbortAndStaleAnswers) {
     EXPECT_FALSE(h.tgt().ioTestMode());
     // Abort answers only when it cut a command short.
     const Answer idle = run(C_ABORT, {}, 1);
-    EXPECT_TRUE(idle.words.empty());
+    EXPECT_EQ(idle.words, W{0});
     EXPECT_EQ(idle.status, 1);
     h.target(Request().command(C_SET_DATA).data({0x0000}));
     EXPECT_EQ(run(C_ABORT, {}, 1).words, W{TAMSA_STATUS_CODE_ABORT});

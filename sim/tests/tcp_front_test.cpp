@@ -63,13 +63,14 @@ TEST_F(Session, FramesCarryScrambledPayloadsBothWays) {
     EXPECT_FALSE(session_.closed());
 }
 
-TEST_F(Session, ShortAnswersCountWhatTheProbeSent) {
-    // Four answer words asked, the unpowered target sends none: trailer only.
+TEST_F(Session, AnswersCountWhatTheProbeSent) {
+    // Four answer words asked, the unpowered target sends none: the probe
+    // still answers the words asked for (as 0), then its trailer.
     Bytes out = feed(writeReadFrame(Request().command(C_GET_DEV_STAT, CMD_MODE_RX_TX).answer(4).bytes(), 10));
-    ASSERT_EQ(out.size(), 4u);
-    EXPECT_EQ(out[0], 2);
-    sim::unscramble(out.data() + 2, 2);
-    EXPECT_EQ(out[2], 1); // probe status 1
+    ASSERT_EQ(out.size(), 12u);
+    EXPECT_EQ(out[0], 10);
+    sim::unscramble(out.data() + 2, 10);
+    EXPECT_EQ(out[10], 1); // probe status 1
     // A read with nothing queued answers a count of 0 at once.
     EXPECT_EQ(feed({0x01, 0x05, 0x00}), (Bytes{0, 0}));
 }

@@ -129,6 +129,7 @@ private:
     void switchSupply(bool on, std::uint16_t millivolts);
     std::uint16_t selectedMillivolts() const;
     void targetRequest(const std::uint8_t *words, std::size_t count);
+    static std::size_t requestedAnswerWords(const std::uint8_t *words, std::size_t count);
     void bufferCommand(std::uint8_t kind, std::uint8_t code, std::uint16_t count);
     void finishDownload(const std::uint8_t *image, std::size_t size);
     void setFirmwareText(const std::string &text);
