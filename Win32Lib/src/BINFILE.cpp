@@ -111,9 +111,22 @@ int MEMAREA_ReadBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *
                     result = -1;
                     break;
                 }
-                // A chunk that overlaps stored data is left out, as before.
-                if (MEMAREA__Add(hMemArea, static_cast<U32>(adr), got, buffer, -1) == MEMAREA_ADD_NO_MEMORY) {
+                const int added = MEMAREA__Add(hMemArea, static_cast<U32>(adr), got, buffer, -1);
+                if (added == MEMAREA_ADD_NO_MEMORY) {
                     MEMAREA__SetError(sError, ErrorLen, "Could not read file. Out of memory.");
+                    result = -1;
+                    break;
+                }
+                // Leaving the chunk out would leave a hole in what the file
+                // holds and call it success.
+                if (added != 0) {
+                    U32 held = static_cast<U32>(adr);
+                    MEMAREA__FirstHeldAddr(hMemArea, static_cast<U32>(adr), got, &held);
+                    MEMAREA__SetError(
+                        sError, ErrorLen,
+                        MEMAREA__Format("Could not read file. It overlaps data already in the image at 0x%.8X.",
+                                        held)
+                            .c_str());
                     result = -1;
                     break;
                 }

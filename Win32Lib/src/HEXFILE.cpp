@@ -236,6 +236,7 @@ int _ReadHexFileFromObj(MEMAREA_OBJ *pObj, const char *sFilename, char *sError, 
     c.ErrorLen = ErrorLen;
     c.pFileBuffer = static_cast<char *>(MEMAREA__Malloc(kTextBufferSize + 1));
     int result = 0;
+    bool readFailed = false;
     if (c.pFileBuffer == nullptr) {
         _SetFault(c, kMallocProblem, -3);
     } else {
@@ -248,9 +249,13 @@ int _ReadHexFileFromObj(MEMAREA_OBJ *pObj, const char *sFilename, char *sError, 
                 std::memmove(c.pFileBuffer, c.pFileBuffer + c.Offset, static_cast<size_t>(rest));
                 c.Offset = 0;
                 std::uint32_t got = 0;
-                // A read error ends the text like the end of the file does.
-                if (!file.read(c.pFileBuffer + rest, static_cast<U32>(kTextBufferSize - rest), got) ||
-                    got == 0) {
+                // A read error is no end of the file: what was read so far
+                // would be taken for the whole file.
+                if (!file.read(c.pFileBuffer + rest, static_cast<U32>(kTextBufferSize - rest), got)) {
+                    readFailed = true;
+                    break;
+                }
+                if (got == 0) {
                     atEnd = true;
                 }
                 used = rest + static_cast<int>(got);
@@ -275,6 +280,9 @@ int _ReadHexFileFromObj(MEMAREA_OBJ *pObj, const char *sFilename, char *sError, 
         result = c.FaultResult;
         MEMAREA__SetError(sError, ErrorLen,
                           MEMAREA__Format("Error in line %d: %s", c.Line + 1, c.Fault.c_str()).c_str());
+    } else if (readFailed) {
+        result = -1;
+        MEMAREA__SetError(sError, ErrorLen, "Could not read file.");
     }
     return result;
 }

@@ -218,16 +218,8 @@ int _Insert(MEMAREA_OBJ *pObj, MEMAREA_DATA *pPrev, U32 Adr, U32 Len, const void
 
 // True when [Adr, Adr + Len) shares an address with a stored range.
 bool _Overlaps(const MEMAREA_OBJ *pObj, U32 Adr, U32 Len) {
-    if (Len == 0) {
-        return false;
-    }
-    const U64 end = static_cast<U64>(Adr) + Len;
-    for (const MEMAREA_DATA *r = pObj->pFirstDataObj; r != nullptr && r->Adr < end; r = r->pNext) {
-        if (_End(r) > Adr && r->Len > 0) {
-            return true;
-        }
-    }
-    return false;
+    U32 held = 0;
+    return MEMAREA__FirstHeldAddr(pObj, Adr, Len, &held);
 }
 
 // Empty ranges strictly inside [Adr, Adr + Len) hold no byte but would
@@ -735,4 +727,18 @@ U32 MEMAREA_GetFirstAddr(MEMAREA_HANDLE hMemArea) {
 
 U32 MEMAREA_GetLastAddr(MEMAREA_HANDLE hMemArea) {
     return _LockedAddr(hMemArea, MEMAREA__GetLastAddr);
+}
+
+bool MEMAREA__FirstHeldAddr(const MEMAREA_OBJ *pObj, U32 Adr, U32 Len, U32 *pHeld) {
+    if (Len == 0) {
+        return false;
+    }
+    const U64 end = static_cast<U64>(Adr) + Len;
+    for (const MEMAREA_DATA *r = pObj->pFirstDataObj; r != nullptr && r->Adr < end; r = r->pNext) {
+        if (_End(r) > Adr && r->Len > 0) {
+            *pHeld = r->Adr > Adr ? r->Adr : Adr;
+            return true;
+        }
+    }
+    return false;
 }

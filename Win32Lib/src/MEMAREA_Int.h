@@ -56,6 +56,9 @@ int MEMAREA__ReadMem(MEMAREA_OBJ *pObj, U32 Addr, U32 NumBytes, void *pData, int
 int MEMAREA__DeleteArea(MEMAREA_OBJ *pObj, U32 Adr, U32 LastAdr);
 void MEMAREA__Delete(MEMAREA_HANDLE hMemArea);
 int MEMAREA__GetByte(MEMAREA_OBJ *pObj, U32 Adr);
+/* True when [Adr, Adr + Len) holds a byte of the image; *pHeld gets the
+   first such address. */
+bool MEMAREA__FirstHeldAddr(const MEMAREA_OBJ *pObj, U32 Adr, U32 Len, U32 *pHeld);
 U32 MEMAREA__GetFirstAddr(MEMAREA_OBJ *pObj);
 U32 MEMAREA__GetLastAddr(MEMAREA_OBJ *pObj);
 I32 MEMAREA__GetNumBytes(MEMAREA_OBJ *pObj);

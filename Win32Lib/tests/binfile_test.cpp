@@ -115,9 +115,11 @@ TEST_F(BinFile, ReadEdgeCases) {
     EXPECT_EQ(MEMAREA_ReadBinFile(h_, writeFile("empty.bin", "").c_str(), err, sizeof err, 0), 0);
     EXPECT_EQ(MEMAREA_GetNumRanges(h_), 0);
 
-    // A chunk that overlaps stored data is left out without a word.
+    // A chunk that overlaps stored data is refused with the first address
+    // it would have overwritten; the image keeps what it held.
     ASSERT_EQ(MEMAREA_Add(h_, 0x10, 1, "\x01"), 0);
-    EXPECT_EQ(MEMAREA_ReadBinFile(h_, writeFile("four.bin", "wxyz").c_str(), err, sizeof err, 0x0E), 0);
+    EXPECT_EQ(MEMAREA_ReadBinFile(h_, writeFile("four.bin", "wxyz").c_str(), err, sizeof err, 0x0E), -1);
+    EXPECT_STREQ(err, "Could not read file. It overlaps data already in the image at 0x00000010.");
     EXPECT_EQ(ranges(), (std::vector<std::pair<U32, U32>>{{0x10, 1}}));
 
     // A file that would run past 0xFFFFFFFF is refused, not wrapped to 0.
@@ -134,6 +136,14 @@ TEST_F(BinFile, ReadEdgeCases) {
     MEMAREA__SetAllocFailAfter(0);
     EXPECT_EQ(MEMAREA_ReadBinFile(h_, path("four.bin").c_str(), err, sizeof err, 0x100), -1);
     EXPECT_STREQ(err, "Could not read file. Out of memory.");
+}
+
+TEST_F(BinFile, AFailedReadIsReported) {
+    const std::string file = writeFile("big.bin", std::string(70000, 'x'));
+    char err[256];
+    plat::failReadAfter(1); // the second chunk cannot be read
+    EXPECT_EQ(MEMAREA_ReadBinFile(h_, file.c_str(), err, sizeof err, 0), -1);
+    EXPECT_STREQ(err, "Could not read file.");
 }
 
 TEST_F(BinFile, OutFileCreateFailures) {

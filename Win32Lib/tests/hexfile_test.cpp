@@ -174,6 +174,19 @@ TEST_F(HexFile, LongFileAcrossBufferRefillsCountsLines) {
     EXPECT_EQ(bytes(0, static_cast<U32>(all.size())), all);
 }
 
+TEST_F(HexFile, AFailedReadIsNotTheEndOfTheFile) {
+    // 5000 records fill the text buffer more than once: the refill fails.
+    std::string text;
+    for (U32 i = 0; i < 5000; ++i) {
+        text += rec(0, (i * 16) & 0xFFFF, std::vector<U8>(16, static_cast<U8>(i))) + "\r\n";
+    }
+    const std::string file = writeFile("refill.hex", text);
+    char err[128];
+    plat::failReadAfter(1);
+    EXPECT_EQ(MEMAREA_ReadHexFile(h_, file.c_str(), err, sizeof err), -1);
+    EXPECT_STREQ(err, "Could not read file.");
+}
+
 TEST_F(HexFile, OpenFailuresNameTheFile) {
     const std::string missing = path("missing.hex");
     const std::string noDir = path("nodir/x.hex");

@@ -13,6 +13,8 @@ namespace plat {
 namespace {
 
 std::atomic<unsigned> writesToFail{0};
+std::atomic<unsigned> readsBeforeFailure{0}; // 0: no read fails
+
 
 bool directoryExists(const std::string &path) {
     struct stat st {};
@@ -102,6 +104,18 @@ bool File::regularFileSize(std::uint64_t &bytes) const {
 
 bool File::read(void *buf, std::uint32_t size, std::uint32_t &got, std::uint32_t *winError) {
     got = 0;
+    unsigned left = readsBeforeFailure.load();
+    while (left > 0) {
+        if (readsBeforeFailure.compare_exchange_weak(left, left - 1)) {
+            if (left == 1) {
+                if (winError != nullptr) {
+                    *winError = kErrGeneric;
+                }
+                return false;
+            }
+            break;
+        }
+    }
     auto *p = static_cast<unsigned char *>(buf);
     // Fill the request as far as the file allows, like ReadFile on a disk file.
     while (got < size) {
@@ -207,6 +221,10 @@ bool getReadOnlyAttribute(const char *name, bool &readOnly) {
 
 void failNextWrites(unsigned count) {
     writesToFail.store(count);
+}
+
+void failReadAfter(unsigned goodReads) {
+    readsBeforeFailure.store(goodReads + 1);
 }
 
 } // namespace plat

@@ -65,7 +65,9 @@ bool getReadOnlyAttribute(const char *name, bool &readOnly);
 // empty, longer than the path limit, or holding control characters.
 bool isValidFileName(const char *name);
 
-// Test hook: makes the next `count` File::write calls fail (0 turns it off).
+// Test hooks: make the next `count` File::write calls fail (0 turns it off),
+// and make the File::read after the next `goodReads` ones fail once.
 void failNextWrites(unsigned count);
+void failReadAfter(unsigned goodReads);
 
 } // namespace plat
