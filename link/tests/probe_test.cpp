@@ -562,7 +562,7 @@ TEST_F(ProbeWire, ConnectComparesTheProbesTextWithTheBanner) {
             probe_.expect({0xE8}, le32(0));
         }
         const std::uint32_t start = clock_->tickMs();
-        EXPECT_EQ(ProbeConnect(), c.connect);
+        EXPECT_EQ(ProbeConnect(nullptr), c.connect);
         EXPECT_EQ(probe_.writes().size() - before, c.updated ? 6u : c.connect == 0 ? 2u : 1u);
         EXPECT_EQ(clock_->tickMs() - start, c.updated ? 2500u : 0u);
     }

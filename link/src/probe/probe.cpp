@@ -2,11 +2,11 @@
 // copies the library keeps of their answers.
 #include "probe.h"
 
-#include "api.h"
-#include "cpu_state.h"
 #include "firmware.h"
 #include "link.h"
 #include "main_log.h"
+
+#include "plat/clock.h"
 
 #include <cstdio>
 #include <cstring>
@@ -22,7 +22,6 @@ constexpr U8 kCmdWriteSystemConfig = 0xE7;
 constexpr U8 kCmdCaps = 0xE8;
 constexpr U8 kCmdExtendedCaps = 0xED;
 constexpr U8 kCmdHwVersion = 0xF0;
-constexpr U8 kCmdSwitchPowerEx = 0xF7;
 constexpr U8 kCmdSwitchInterface = 0xF3;
 
 // The two lengths a firmware of this probe answers with.
@@ -30,17 +29,21 @@ constexpr U16 kFirmwareStringLong = 112;
 constexpr U16 kFirmwareStringShort = 37;
 constexpr int kFirmwareStringCache = 256;
 
-U32 Caps[8] = {};
-U8 ProbeUnusable = 0;
-U32 HwVersion = 0;
-U8 FirmwareStringCached = 0;
-U16 FirmwareStringLength = 0;
-char FirmwareString[kFirmwareStringCache] = {};
-U8 SystemConfigCached = 0;
-U8 SystemConfig[EMU_SYSTEM_CONFIG_BYTES] = {};
-U8 ConfigMemLoaded = 0;
-U8 ConfigMem[EMU_CONFIG_BYTES] = {};
-U8 ReportNegativeSN = 1;
+// Everything the probe layer keeps, in one place.
+struct State {
+    U32 Caps[8] = {};
+    U8 ProbeUnusable = 0;
+    U32 HwVersion = 0;
+    U8 FirmwareStringCached = 0;
+    U16 FirmwareStringLength = 0;
+    char FirmwareString[kFirmwareStringCache] = {};
+    U8 SystemConfigCached = 0;
+    U8 SystemConfig[EMU_SYSTEM_CONFIG_BYTES] = {};
+    U8 ConfigMemLoaded = 0;
+    U8 ConfigMem[EMU_CONFIG_BYTES] = {};
+    U8 ReportNegativeSN = 1;
+};
+State g;
 
 U16 get16(const U8 *p) {
     return static_cast<U16>(p[0] | (p[1] << 8));
@@ -53,12 +56,12 @@ U32 get32(const U8 *p) {
 // Connect and disconnect start every connection from empty caches. The
 // configuration memory keeps its bytes (only "loaded" is cleared).
 void clearProbeState() {
-    std::memset(Caps, 0, sizeof Caps);
-    HwVersion = 0;
-    FirmwareStringCached = 0;
-    SystemConfigCached = 0;
-    ConfigMemLoaded = 0;
-    ProbeUnusable = 0;
+    std::memset(g.Caps, 0, sizeof g.Caps);
+    g.HwVersion = 0;
+    g.FirmwareStringCached = 0;
+    g.SystemConfigCached = 0;
+    g.ConfigMemLoaded = 0;
+    g.ProbeUnusable = 0;
 }
 
 // Copies a text of `Length` bytes into the caller's buffer without ever
@@ -75,40 +78,21 @@ void copyOut(char *pBuffer, int BufferSize, const char *sText, int Length) {
 }
 
 bool configWritable() {
-    return (Caps[0] & FERROX_EMU_CAP_READ_CONFIG) != 0 && (Caps[0] & FERROX_EMU_CAP_WRITE_CONFIG) != 0;
+    return (g.Caps[0] & FERROX_EMU_CAP_READ_CONFIG) != 0 && (g.Caps[0] & FERROX_EMU_CAP_WRITE_CONFIG) != 0;
 }
 
-// The supply switches of slots 40 and 41: the same steps, their own command.
-int switchPower(U8 Command, U8 On, const char *sStatusError) {
-    FERROX_HW_STATUS status = {};
-    const int r = EMU_GetHWStatus(&status);
-    if (r != 0) {
-        MAIN_ReportErrorOnce(sStatusError);
-        return r;
-    }
-    if (status.TargetPowerOn == 1 && On == 0 && CPU_IsTargetTouched() != 0) {
-        CPU_InvalidateRegisterCache();
-    }
-    U8 answer = 0;
-    int result = CPU_SwitchSupply(Command, On, 0, &answer);
-    if (On == 0 && status.TargetPowerOn == 1) {
-        CPU_SetMonitorEntered(0);
-        CPU_SetTargetRunning(0);
-    }
-    CPU_SetTargetPoweredDown(On == 0 ? 1 : 0);
-    if (result == 0 && Command == kCmdSwitchPowerEx) {
-        result = answer; // the applications read 1 and 2 as their reasons
-    }
-    return result & 0xFF;
-}
+constexpr U8 kCmdPowerOffAtClose = 0xDC;
+// A switched-off supply must fall within this many polls of 10 ms.
+constexpr int kPowerPolls = 200;
+constexpr U32 kPollMs = 10;
 
 } // namespace
 
-int ProbeConnect() {
+int ProbeConnect(FERROX_OUTPUT_FUNC pfErrorOut) {
     clearProbeState();
     // The error output goes in before the connect, so that the TCP/IP
     // transport's connect failure reaches the application on the first open.
-    LINK_SetErrorSink(API_GetErrorOut());
+    LINK_SetErrorSink(pfErrorOut);
     if (LINK_Connect() != 0) {
         return 1;
     }
@@ -126,68 +110,68 @@ void ProbeDisconnect() {
 }
 
 U8 EMU_IsProbeUnusable() {
-    return ProbeUnusable;
+    return g.ProbeUnusable;
 }
 
 void EMU_ReportOnce(const char *sText) {
-    if (ProbeUnusable == 0) {
-        ProbeUnusable = 1;
+    if (g.ProbeUnusable == 0) {
+        g.ProbeUnusable = 1;
         MAIN_LogError(sText);
     }
 }
 
 U32 EMU_GetCaps(int Word) {
-    return Word >= 0 && Word < 8 ? Caps[Word] : 0;
+    return Word >= 0 && Word < 8 ? g.Caps[Word] : 0;
 }
 
 void EMU_ReadCaps() {
-    std::memset(Caps, 0, sizeof Caps);
+    std::memset(g.Caps, 0, sizeof g.Caps);
     const U8 request[1] = {kCmdCaps};
     U8 raw[32] = {};
     if (LINK_WriteRead(request, 1, raw, 4) == 4) {
-        Caps[0] = get32(raw);
-        if ((Caps[0] & EMU_CAP_EXTENDED) == 0) {
+        g.Caps[0] = get32(raw);
+        if ((g.Caps[0] & EMU_CAP_EXTENDED) == 0) {
             return;
         }
         const U8 extended[1] = {kCmdExtendedCaps};
         const int n = LINK_WriteRead(extended, 1, raw, 32);
         // The answer replaces the words as far as it came.
         for (int w = 0; w < 8; ++w) {
-            Caps[w] = get32(raw + 4 * w);
+            g.Caps[w] = get32(raw + 4 * w);
         }
         if (n == 32) {
             return;
         }
     } else {
-        Caps[0] = get32(raw);
+        g.Caps[0] = get32(raw);
     }
     EMU_ReportOnce("Could not read Quidor capabilities.");
 }
 
 U32 EMU_GetHWVersion() {
-    if (HwVersion != 0) {
-        return HwVersion;
+    if (g.HwVersion != 0) {
+        return g.HwVersion;
     }
     const U8 request[1] = {kCmdHwVersion};
     U8 raw[4] = {};
     if (LINK_WriteRead(request, 1, raw, 4) != 4) {
         EMU_ReportOnce("Could not read Hardware version.");
-        HwVersion = 0;
+        g.HwVersion = 0;
         return 0;
     }
-    HwVersion = get32(raw);
-    return HwVersion;
+    g.HwVersion = get32(raw);
+    return g.HwVersion;
 }
 
 int EMU_GetHWStatus(FERROX_HW_STATUS *pStatus) {
-    if (ProbeUnusable != 0 || LINK_HasCommError() != 0) {
+    if (g.ProbeUnusable != 0 || LINK_HasCommError() != 0) {
         return 1;
     }
     if (pStatus != nullptr) {
         const U8 request[1] = {kCmdHwStatus};
         U8 raw[8] = {};
         if (LINK_WriteRead(request, 1, raw, 8) != 8) {
-            ProbeUnusable = 1;
+            g.ProbeUnusable = 1;
         }
         pStatus->VTarget = get16(raw);
         pStatus->SDA = raw[2];
@@ -197,7 +181,7 @@ int EMU_GetHWStatus(FERROX_HW_STATUS *pStatus) {
         pStatus->FPGA = raw[6];
         pStatus->TargetPowerOn = raw[7];
     }
-    return ProbeUnusable;
+    return g.ProbeUnusable;
 }
 
 int EMU_GetFirmwareString(char *pBuffer, int BufferSize) {
@@ -206,11 +190,11 @@ int EMU_GetFirmwareString(char *pBuffer, int BufferSize) {
         MAIN_SetLastErrorCode(16);
         return 1;
     }
-    if (ProbeUnusable != 0 || LINK_HasCommError() != 0) {
+    if (g.ProbeUnusable != 0 || LINK_HasCommError() != 0) {
         return 1;
     }
-    if (FirmwareStringCached != 0) {
-        copyOut(pBuffer, BufferSize, FirmwareString, FirmwareStringLength);
+    if (g.FirmwareStringCached != 0) {
+        copyOut(pBuffer, BufferSize, g.FirmwareString, g.FirmwareStringLength);
         return 0;
     }
     const U8 request[1] = {kCmdFirmwareString};
@@ -245,15 +229,15 @@ int EMU_GetFirmwareString(char *pBuffer, int BufferSize) {
         EMU_ReportOnce("EMU_GetFirmwareString: Insufficient data read.");
         return 1;
     }
-    std::memcpy(FirmwareString, text, sizeof FirmwareString);
-    FirmwareStringLength = length;
-    FirmwareStringCached = 1;
-    copyOut(pBuffer, BufferSize, FirmwareString, FirmwareStringLength);
+    std::memcpy(g.FirmwareString, text, sizeof g.FirmwareString);
+    g.FirmwareStringLength = length;
+    g.FirmwareStringCached = 1;
+    copyOut(pBuffer, BufferSize, g.FirmwareString, g.FirmwareStringLength);
     return 0;
 }
 
 void EMU_InvalidateFirmwareString() {
-    FirmwareStringCached = 0;
+    g.FirmwareStringCached = 0;
 }
 
 U8 EMU_ReadSystemConfig(U8 *pOut) {
@@ -263,17 +247,17 @@ U8 EMU_ReadSystemConfig(U8 *pOut) {
     if (LINK_HasCommError() != 0) {
         return 1;
     }
-    if (SystemConfigCached == 0) {
+    if (g.SystemConfigCached == 0) {
         const U8 request[1] = {kCmdReadSystemConfig};
-        if (LINK_WriteRead(request, 1, SystemConfig, EMU_SYSTEM_CONFIG_BYTES) == EMU_SYSTEM_CONFIG_BYTES) {
-            SystemConfigCached = 1;
+        if (LINK_WriteRead(request, 1, g.SystemConfig, EMU_SYSTEM_CONFIG_BYTES) == EMU_SYSTEM_CONFIG_BYTES) {
+            g.SystemConfigCached = 1;
         }
     }
-    if (SystemConfigCached == 0) {
+    if (g.SystemConfigCached == 0) {
         return 1;
     }
     if (pOut != nullptr) {
-        std::memcpy(pOut, SystemConfig, EMU_SYSTEM_CONFIG_BYTES);
+        std::memcpy(pOut, g.SystemConfig, EMU_SYSTEM_CONFIG_BYTES);
     }
     return 0;
 }
@@ -285,20 +269,20 @@ U8 EMU_WriteSystemConfig(const U8 *pIn) {
         request[0] = kCmdWriteSystemConfig;
         std::memcpy(request + 1, pIn, EMU_SYSTEM_CONFIG_BYTES);
         LINK_WriteRead(request, sizeof request, &status, 1);
-        SystemConfigCached = 0;
+        g.SystemConfigCached = 0;
     }
     return status;
 }
 
 U8 EMU_LoadConfigMem() {
-    if (LINK_HasCommError() != 0 || (Caps[0] & FERROX_EMU_CAP_READ_CONFIG) == 0) {
+    if (LINK_HasCommError() != 0 || (g.Caps[0] & FERROX_EMU_CAP_READ_CONFIG) == 0) {
         return 1;
     }
     const U8 request[1] = {kCmdReadConfig};
-    if (LINK_WriteRead(request, 1, ConfigMem, EMU_CONFIG_BYTES) == EMU_CONFIG_BYTES) {
-        ConfigMemLoaded = 1;
+    if (LINK_WriteRead(request, 1, g.ConfigMem, EMU_CONFIG_BYTES) == EMU_CONFIG_BYTES) {
+        g.ConfigMemLoaded = 1;
     }
-    return ConfigMemLoaded != 0 ? 0 : 1;
+    return g.ConfigMemLoaded != 0 ? 0 : 1;
 }
 
 int EMU_StoreConfigMem(const U8 *pIn) {
@@ -311,11 +295,11 @@ int EMU_StoreConfigMem(const U8 *pIn) {
     if (LINK_Write(request, sizeof request) < static_cast<int>(sizeof request)) {
         return 1;
     }
-    ConfigMemLoaded = 0;
+    g.ConfigMemLoaded = 0;
     if (EMU_LoadConfigMem() != 0) {
         return 1;
     }
-    return std::memcmp(ConfigMem, sent, EMU_CONFIG_BYTES) == 0 ? 0 : 2;
+    return std::memcmp(g.ConfigMem, sent, EMU_CONFIG_BYTES) == 0 ? 0 : 2;
 }
 
 int EMU_ControlBuffer(U8 Kind, U8 Code) {
@@ -326,7 +310,7 @@ int EMU_ControlBuffer(U8 Kind, U8 Code) {
         MAIN_SetLastErrorCode(16);
         return -1;
     }
-    if (ProbeUnusable != 0 || LINK_HasCommError() != 0) {
+    if (g.ProbeUnusable != 0 || LINK_HasCommError() != 0) {
         return -1;
     }
     const U8 request[2] = {Kind, Code};
@@ -344,7 +328,7 @@ int EMU_ReadBuffer(U8 Kind, U32 NumItems, U16 *pData) {
         MAIN_SetLastErrorCode(16);
         return -1;
     }
-    if (NumItems > 65535 || ProbeUnusable != 0 || LINK_HasCommError() != 0) {
+    if (NumItems > 65535 || g.ProbeUnusable != 0 || LINK_HasCommError() != 0) {
         return -1;
     }
     const U8 request[4] = {Kind, EMU_CMD_BUFFER_READ, static_cast<U8>(NumItems),
@@ -389,11 +373,11 @@ int EMU_ReadConfigMemCopy(U8 *pData, U32 Off, U32 NumBytes) {
     if (Off >= EMU_CONFIG_BYTES || NumBytes > EMU_CONFIG_BYTES || Off + NumBytes > EMU_CONFIG_BYTES) {
         return 1;
     }
-    if ((Caps[0] & FERROX_EMU_CAP_READ_CONFIG) == 0) {
+    if ((g.Caps[0] & FERROX_EMU_CAP_READ_CONFIG) == 0) {
         return 2;
     }
     if (NumBytes != 0) {
-        std::memcpy(pData, ConfigMem + Off, NumBytes);
+        std::memcpy(pData, g.ConfigMem + Off, NumBytes);
     }
     return 0;
 }
@@ -413,9 +397,9 @@ int EMU_WriteConfigMemBytes(const U8 *pData, U32 Off, U32 NumBytes) {
         return 2;
     }
     if (NumBytes != 0) {
-        std::memcpy(ConfigMem + Off, pData, NumBytes);
+        std::memcpy(g.ConfigMem + Off, pData, NumBytes);
     }
-    return EMU_StoreConfigMem(ConfigMem) == 0 ? 0 : -1;
+    return EMU_StoreConfigMem(g.ConfigMem) == 0 ? 0 : -1;
 }
 
 int EMU_SetUSBAddr(U32 Addr) {
@@ -428,8 +412,8 @@ int EMU_SetUSBAddr(U32 Addr) {
     if (!configWritable()) {
         return 2;
     }
-    ConfigMem[0] = static_cast<U8>(Addr);
-    return EMU_StoreConfigMem(ConfigMem) == 0 ? 0 : -1;
+    g.ConfigMem[0] = static_cast<U8>(Addr);
+    return EMU_StoreConfigMem(g.ConfigMem) == 0 ? 0 : -1;
 }
 
 int EMU_GetSN() {
@@ -438,11 +422,11 @@ int EMU_GetSN() {
         return -3;
     }
     const auto sn = static_cast<I32>(get32(config));
-    return sn < 0 && ReportNegativeSN == 0 ? -1 : sn;
+    return sn < 0 && g.ReportNegativeSN == 0 ? -1 : sn;
 }
 
 void EMU_SetReportNegativeSN(U8 On) {
-    ReportNegativeSN = On != 0 ? 1 : 0;
+    g.ReportNegativeSN = On != 0 ? 1 : 0;
 }
 
 int EMU_SwitchInterface(U8 Mode) {
@@ -451,11 +435,81 @@ int EMU_SwitchInterface(U8 Mode) {
     return LINK_WriteRead(request, 2, &answer, 1) == 1 ? Mode : -1;
 }
 
-int EMU_SwitchPower(U8 On) {
-    return switchPower(0xF2, On, "Error during TAMSA_SwitchPower, could not read Quidor hardware status ");
+int EMU_SwitchSupply(U8 Command, U8 On, U8 OnlyRecord, U8 *pAnswer) {
+    FERROX_HW_STATUS before = {};
+    if (EMU_GetHWStatus(&before) != 0) {
+        return -1;
+    }
+    const U8 request[2] = {Command, On};
+    U8 answer = 0;
+    if (LINK_WriteRead(request, 2, &answer, 1) != 1) {
+        return -1;
+    }
+    if (pAnswer != nullptr) {
+        *pAnswer = answer;
+    }
+    if (before.TargetPowerOn == 0 || On != 0 || before.VTarget <= EMU_POWER_OFF_MILLIVOLTS) {
+        return 0;
+    }
+    int polls = 0;
+    FERROX_HW_STATUS now = before;
+    while (now.VTarget > EMU_POWER_OFF_MILLIVOLTS) {
+        if (polls == kPowerPolls) {
+            if (OnlyRecord == 0) {
+                MAIN_ReportErrorOnce(
+                    "Quidor Hardware problem !\nCould not power down target to enter Monitor-mode.");
+            }
+            return -2;
+        }
+        plat::sleepMs(kPollMs);
+        ++polls;
+        if (EMU_GetHWStatus(&now) != 0) {
+            return -3;
+        }
+    }
+    // Give the target as long again as the fall took, so that it is really
+    // reset before it is powered again.
+    plat::sleepMs(2 * kPollMs * static_cast<U32>(polls));
+    return 0;
 }
 
-int EMU_SwitchPowerEx(U8 On) {
-    return switchPower(kCmdSwitchPowerEx, On,
-                       "Error during TAMSA_SwitchPowerEx, could not read Quidor hardware status ");
+int EMU_PowerOffAtClose() {
+    FERROX_HW_STATUS before = {};
+    if (EMU_GetHWStatus(&before) != 0) {
+        return -1;
+    }
+    const U8 request[1] = {kCmdPowerOffAtClose};
+    U8 answer = 0;
+    if (LINK_WriteRead(request, 1, &answer, 1) != 1) {
+        return -1;
+    }
+    if (before.TargetPowerOn == 0 || before.VTarget <= EMU_POWER_OFF_MILLIVOLTS) {
+        return 0;
+    }
+    FERROX_HW_STATUS now = before;
+    for (int round = 0; round < kPowerPolls; ++round) {
+        if (EMU_GetHWStatus(&now) != 0) {
+            return -1;
+        }
+        if (now.VTarget <= EMU_POWER_OFF_MILLIVOLTS) {
+            return 0;
+        }
+        plat::sleepMs(kPollMs);
+    }
+    MAIN_ReportErrorOnce("Quidor Hardware problem !\nCould not power down target when disconnecting.");
+    return -1;
+}
+
+void EMU_ClearErrors(U8 ConnectionOpen) {
+    LINK_ClearCommError();
+    if (MAIN_IsErrorReported() != 0 && LINK_HasCommError() == 0) {
+        MAIN_SetErrorReported(0);
+        if (ConnectionOpen != 0) {
+            EMU_ControlBuffer(EMU_KIND_SYSTEM_BUFFER, EMU_CMD_BUFFER_CLEAN);
+        }
+    }
+}
+
+void EMU_ResetState() {
+    g = State{};
 }

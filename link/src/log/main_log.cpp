@@ -1,8 +1,6 @@
 // Log file and error reporting.
 #include "main_log.h"
 
-#include "api.h"
-
 #include "plat/clock.h"
 #include "plat/file.h"
 #include "plat/message_box.h"
@@ -13,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-extern const char *const API_CompileDateTime;
+const char *const MAIN_CompileDateTime = __DATE__ " " __TIME__;
 
 namespace {
 
@@ -22,19 +20,27 @@ constexpr int kFormatSize = 1024;
 constexpr int kErrorBufferSize = 4096;
 constexpr int kMaxDepths = 64;
 
-plat::File logFile;
-bool loggingOn = false;
-U32 logByteCount = 0;
-bool timeBaseSet = false;
-U32 timeBase = 0;
-int LastDepth = 0;
-bool lineStart = true;
-U32 depthStart[kMaxDepths] = {};
+// Everything the log and the error reporting keep, in one place.
+struct State {
+    plat::File logFile;
+    bool loggingOn = false;
+    U32 logByteCount = 0;
+    bool timeBaseSet = false;
+    U32 timeBase = 0;
+    int LastDepth = 0;
+    bool lineStart = true;
+    U32 depthStart[kMaxDepths] = {};
+    // Kept up to date by the API frame: the lock's depth, which indents the
+    // log, and the connection's error output, which pending errors go to.
+    int CallDepth = 0;
+    FERROX_OUTPUT_FUNC pfErrorOut = nullptr;
 
-char ErrorBuffer[kErrorBufferSize] = {};
-U32 PendingErrors = 0;
-U8 ErrorReported = 0;
-int LastErrorCode = 0;
+    char ErrorBuffer[kErrorBufferSize] = {};
+    U32 PendingErrors = 0;
+    U8 ErrorReported = 0;
+    int LastErrorCode = 0;
+};
+State g;
 
 const char *const ErrorMessages[] = {
     nullptr,
@@ -60,11 +66,11 @@ const char *const ErrorMessages[] = {
 
 // Each piece goes to the file at once, so that a crash loses nothing.
 void writeRaw(const char *p, std::size_t n) {
-    if (!logFile.isOpen() || n == 0) {
+    if (!g.logFile.isOpen() || n == 0) {
         return;
     }
     U32 written = 0;
-    (void)logFile.write(p, static_cast<U32>(n), written);
+    (void)g.logFile.write(p, static_cast<U32>(n), written);
 }
 
 void writeText(const char *s) {
@@ -86,11 +92,11 @@ void writeFormat(const char *fmt, ...) {
 
 U32 nowMs() {
     const U32 tick = plat::tickMs();
-    if (!timeBaseSet) {
-        timeBase = tick;
-        timeBaseSet = true;
+    if (!g.timeBaseSet) {
+        g.timeBase = tick;
+        g.timeBaseSet = true;
     }
-    return tick - timeBase;
+    return tick - g.timeBase;
 }
 
 int depthIndex(int depth) {
@@ -103,30 +109,30 @@ int depthIndex(int depth) {
 } // namespace
 
 void MAIN_LogString(const char *sText) {
-    if (!loggingOn || sText == nullptr || sText[0] == '\0') {
+    if (!g.loggingOn || sText == nullptr || sText[0] == '\0') {
         return;
     }
     std::size_t len = std::strlen(sText);
-    logByteCount += static_cast<U32>(len);
-    if (logByteCount > kMaxLogBytes) {
+    g.logByteCount += static_cast<U32>(len);
+    if (g.logByteCount > kMaxLogBytes) {
         writeText("\r\n*** Max log file size reached, file closed. ***\r\n");
-        logFile.close();
-        loggingOn = false;
+        g.logFile.close();
+        g.loggingOn = false;
         return;
     }
-    const int depth = API_GetLockDepth();
-    if (depth > LastDepth) {
+    const int depth = g.CallDepth;
+    if (depth > g.LastDepth) {
         writeText("\r\n");
     }
-    if (lineStart || depth != LastDepth) {
-        lineStart = false;
+    if (g.lineStart || depth != g.LastDepth) {
+        g.lineStart = false;
         const U32 now = nowMs();
-        if (depth >= LastDepth) {
-            depthStart[depthIndex(depth)] = now;
+        if (depth >= g.LastDepth) {
+            g.depthStart[depthIndex(depth)] = now;
         }
         switch (depth) {
         case 1:
-            if (LastDepth > 1) {
+            if (g.LastDepth > 1) {
                 writeText("              ");
             } else {
                 writeFormat("T%.4X ", plat::currentThreadId());
@@ -147,17 +153,17 @@ void MAIN_LogString(const char *sText) {
     writeRaw(sText, endsLine ? len - 1 : len);
     if (endsLine) {
         if (depth != 0) {
-            writeFormat(" (%.4dms)\r\n", static_cast<int>(nowMs() - depthStart[depthIndex(depth)]));
+            writeFormat(" (%.4dms)\r\n", static_cast<int>(nowMs() - g.depthStart[depthIndex(depth)]));
         } else {
             writeText("\r\n");
         }
-        lineStart = true;
+        g.lineStart = true;
     }
-    LastDepth = depth;
+    g.LastDepth = depth;
 }
 
 void MAIN_Log(const char *sFormat, ...) {
-    if (!loggingOn || sFormat == nullptr) {
+    if (!g.loggingOn || sFormat == nullptr) {
         return;
     }
     char buf[kFormatSize];
@@ -169,7 +175,7 @@ void MAIN_Log(const char *sFormat, ...) {
 }
 
 void MAIN_LogData(const U8 *pData, U32 NumBytes) {
-    if (!loggingOn || pData == nullptr) {
+    if (!g.loggingOn || pData == nullptr) {
         return;
     }
     char buf[kFormatSize];
@@ -186,29 +192,29 @@ void MAIN_LogData(const U8 *pData, U32 NumBytes) {
 
 void MAIN_SetLogFile(const char *sFilename) {
     if (sFilename != nullptr) {
-        if (!logFile.isOpen() && sFilename[0] != '\0') {
+        if (!g.logFile.isOpen() && sFilename[0] != '\0') {
             U32 err = 0;
-            logFile = plat::File::createAlways(sFilename, err);
-            loggingOn = true;
-            if (logFile.isOpen()) {
+            g.logFile = plat::File::createAlways(sFilename, err);
+            g.loggingOn = true;
+            if (g.logFile.isOpen()) {
                 const plat::SystemTime t = plat::utcTime();
                 MAIN_LogString("Quidor DLL Log File\n");
                 MAIN_Log("Logging started @ %.4d-%.2d-%.2d %.2d:%.2d\n", t.year, t.month, t.day, t.hour,
                          t.minute);
-                MAIN_Log("DLL Compiled: %s\n", API_CompileDateTime);
+                MAIN_Log("DLL Compiled: %s\n", MAIN_CompileDateTime);
             }
         } else {
             MAIN_LogString("***** Logging restarted ??? *****\n");
         }
-        loggingOn = true;
+        g.loggingOn = true;
         return;
     }
-    if (logFile.isOpen()) {
+    if (g.logFile.isOpen()) {
         MAIN_LogString("\n");
         MAIN_LogString("Closed\n");
-        logFile.close();
+        g.logFile.close();
     }
-    loggingOn = false;
+    g.loggingOn = false;
 }
 
 void MAIN_InternalError(const char *sText) {
@@ -221,17 +227,17 @@ void MAIN_LogError(const char *sText) {
     if (sText == nullptr) {
         return;
     }
-    const std::size_t used = std::strlen(ErrorBuffer);
+    const std::size_t used = std::strlen(g.ErrorBuffer);
     const std::size_t len = std::strlen(sText);
     if (len + 1 > kErrorBufferSize - 1 - used) {
         MAIN_InternalError("MAIN_LogError: Insufficient space in error buffer!");
     } else {
-        if (used > 0 && ErrorBuffer[used - 1] != '\n') {
-            std::strcat(ErrorBuffer, "\n");
+        if (used > 0 && g.ErrorBuffer[used - 1] != '\n') {
+            std::strcat(g.ErrorBuffer, "\n");
         }
-        std::strcat(ErrorBuffer, sText);
+        std::strcat(g.ErrorBuffer, sText);
     }
-    ++PendingErrors;
+    ++g.PendingErrors;
     MAIN_LogString("\n  ***** Error: ");
     MAIN_LogString(sText);
 }
@@ -249,8 +255,8 @@ void MAIN_LogErrorF(const char *sFormat, ...) {
 }
 
 void MAIN_ReportErrorOnce(const char *sText) {
-    if (ErrorReported == 0) {
-        ErrorReported = 1;
+    if (g.ErrorReported == 0) {
+        g.ErrorReported = 1;
         MAIN_LogError(sText);
     }
 }
@@ -263,11 +269,11 @@ const char *MAIN_ErrorMessage(int ErrorCode) {
 }
 
 void MAIN_ReportStatus(int ErrorCode, U8 OnlyRecord) {
-    if (ErrorCode == 0 || ErrorReported != 0) {
+    if (ErrorCode == 0 || g.ErrorReported != 0) {
         return;
     }
     if (OnlyRecord != 0) {
-        LastErrorCode = ErrorCode;
+        g.LastErrorCode = ErrorCode;
         return;
     }
     char unknown[kFormatSize];
@@ -277,40 +283,51 @@ void MAIN_ReportStatus(int ErrorCode, U8 OnlyRecord) {
                       static_cast<unsigned>(ErrorCode));
         msg = unknown;
     }
-    ErrorReported = 1;
+    g.ErrorReported = 1;
     MAIN_LogError(msg);
-    LastErrorCode = ErrorCode;
+    g.LastErrorCode = ErrorCode;
 }
 
 void MAIN_FlushErrors() {
-    if (PendingErrors == 0) {
+    if (g.PendingErrors == 0) {
         return;
     }
-    PendingErrors = 0;
-    FERROX_OUTPUT_FUNC out = API_GetErrorOut();
+    g.PendingErrors = 0;
+    FERROX_OUTPUT_FUNC out = g.pfErrorOut;
     if (out != nullptr) {
-        out(ErrorBuffer);
+        out(g.ErrorBuffer);
     } else {
-        plat::messageBox(ErrorBuffer, "Quidor Error", plat::MessageIcon::Warning);
+        plat::messageBox(g.ErrorBuffer, "Quidor Error", plat::MessageIcon::Warning);
     }
-    ErrorBuffer[0] = '\0';
+    g.ErrorBuffer[0] = '\0';
 }
 
 U8 MAIN_IsErrorReported() {
-    return ErrorReported;
+    return g.ErrorReported;
 }
 void MAIN_SetErrorReported(U8 Reported) {
-    ErrorReported = Reported;
+    g.ErrorReported = Reported;
 }
 int MAIN_GetLastErrorCode() {
-    return LastErrorCode;
+    return g.LastErrorCode;
 }
 void MAIN_SetLastErrorCode(int ErrorCode) {
-    LastErrorCode = ErrorCode;
+    g.LastErrorCode = ErrorCode;
 }
 U32 MAIN_GetLogByteCount() {
-    return logByteCount;
+    return g.logByteCount;
 }
 void MAIN_SetLogByteCount(U32 Count) {
-    logByteCount = Count;
+    g.logByteCount = Count;
+}
+
+void MAIN_SetCallDepth(int Depth) {
+    g.CallDepth = Depth;
+}
+void MAIN_SetErrorOut(FERROX_OUTPUT_FUNC pfErrorOut) {
+    g.pfErrorOut = pfErrorOut;
+}
+
+void MAIN_ResetState() {
+    g = State{};
 }

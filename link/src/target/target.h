@@ -47,6 +47,9 @@ int CPU_GetRequestPosition();
 int CPU_GetLastResponse();
 void CPU_SetLastResponse(int Value);
 U8 CPU_GetEntryPassCount();
+// Back to the state at load: no request open, LastResponse -1, the first
+// entry's extra pass still to come, no register values.
+void CPU_ResetRequestState();
 
 // The register cache: values beside the valid flags of cpu_state.h.
 void CPU_StoreRegister(int RegIndex, U16 Value);

@@ -1,5 +1,5 @@
 // Target state kept by the library across calls, and the target supply
-// switching that the probe layer and the target code share.
+// switching together with what it does to that state.
 #pragma once
 
 #include "Ferrox.h"
@@ -23,16 +23,17 @@ void CPU_MarkRegisterCached(int RegIndex);
 U8 CPU_IsRegisterCached(int RegIndex);
 void CPU_ForgetRegister(int RegIndex);
 
-// The supply falls below this before a switched-off target counts as off.
-enum : U16 { CPU_POWER_OFF_MILLIVOLTS = 800 };
-
-// Switches the target supply with probe command `Command` (0xF2 or 0xF7)
-// and, when a probe-supplied target is switched off, waits for its voltage
-// to fall. 0 ok, -1 status read or switch failed, -2 the supply did not
-// fall, -3 status read failed while waiting. *pAnswer receives the probe's
-// answer byte when the switch was answered.
-int CPU_SwitchSupply(U8 Command, U8 On, U8 OnlyRecord, U8 *pAnswer);
-// The switch of monitor entry (0xF2).
+// The switch of monitor entry (0xF2), with the wait for a probe-supplied
+// target's voltage to fall.
 int CPU_PowerDownForEntry(U8 On, U8 OnlyRecord);
 // The switch-off at close (0xDC): 0 ok, -1 failed.
 int CPU_PowerDownOnClose();
+// Device operations 40 and 41: the supply switched at the caller's word,
+// and what that does to the target state (a probe-supplied target switched
+// off loses its monitor mode, its registers and its run; every call says
+// whether the target is left powered down).
+int CPU_SwitchPower(U8 On);
+int CPU_SwitchPowerEx(U8 On);
+
+// Back to the state at load.
+void CPU_ResetFlags();

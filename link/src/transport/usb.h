@@ -16,8 +16,11 @@ bool USB_Probe();
 void USB_ReportError(const char *sFormat, ...) __attribute__((format(printf, 1, 2)));
 
 void USB_SetPort(int Port);
+int USB_GetPort();
 U8 USB_HasCommError();
 void USB_ClearCommError();
 void USB_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink);
 // The device name for a port ("\\.\halvornquidor" then the number unless 0).
 void USB_BuildDeviceName(int Port, char *pName, int NameSize);
+// Back to the state at load: port 0, no error, no transfer running.
+void USB_ResetState();

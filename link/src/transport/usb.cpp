@@ -26,17 +26,21 @@ struct USB_CONTEXT {
     U32 TimeoutMs = USB_TIMEOUT_MS;
 };
 
-int UsbPort = 0;
-U8 CommError = 0;
-FERROX_OUTPUT_FUNC pfErrorSink = nullptr;
-USB_CONTEXT *pContext = nullptr;
+// Everything the USB transport keeps, in one place.
+struct State {
+    int UsbPort = 0;
+    U8 CommError = 0;
+    FERROX_OUTPUT_FUNC pfErrorSink = nullptr;
+    USB_CONTEXT *pContext = nullptr; // only while a transfer runs
+};
+State g;
 
 USB_CONTEXT *USB_Open() {
-    CommError = 0;
+    g.CommError = 0;
     char device[kNameSize];
     char pipeIn[kNameSize];
     char pipeOut[kNameSize];
-    USB_BuildDeviceName(UsbPort, device, kNameSize);
+    USB_BuildDeviceName(g.UsbPort, device, kNameSize);
     // The names fit their buffers for every port number; a cut name would
     // open another device, so it counts as no device.
     if (std::snprintf(pipeIn, sizeof pipeIn, "%s\\pipe00", device) >= kNameSize ||
@@ -65,20 +69,20 @@ USB_CONTEXT *USB_Open() {
         delete ctx;
         return nullptr;
     }
-    pContext = ctx;
+    g.pContext = ctx;
     return ctx;
 }
 
 void USB_Close() {
-    if (pContext == nullptr) {
+    if (g.pContext == nullptr) {
         return;
     }
     // Closing the pipes ends whatever is still pending on them.
-    pContext->hPipeIn.reset();
-    pContext->hPipeOut.reset();
-    pContext->hDevice.reset();
-    delete pContext;
-    pContext = nullptr;
+    g.pContext->hPipeIn.reset();
+    g.pContext->hPipeOut.reset();
+    g.pContext->hDevice.reset();
+    delete g.pContext;
+    g.pContext = nullptr;
 }
 
 USB_CONTEXT *openForTransfer() {
@@ -102,7 +106,7 @@ void USB_BuildDeviceName(int Port, char *pName, int NameSize) {
 void USB_ReportError(const char *sFormat, ...) {
     va_list ap;
     va_start(ap, sFormat);
-    LINK_ReportCommError(&CommError, pfErrorSink, sFormat, ap);
+    LINK_ReportCommError(&g.CommError, g.pfErrorSink, sFormat, ap);
     va_end(ap);
 }
 
@@ -202,14 +206,23 @@ int USB_WriteReadUpTo(const U8 *pOut, int NumOut, U8 *pIn, int NumIn, int MinIn)
 }
 
 void USB_SetPort(int Port) {
-    UsbPort = Port;
+    g.UsbPort = Port;
 }
 U8 USB_HasCommError() {
-    return CommError;
+    return g.CommError;
 }
 void USB_ClearCommError() {
-    CommError = 0;
+    g.CommError = 0;
 }
 void USB_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink_) {
-    pfErrorSink = pfErrorSink_;
+    g.pfErrorSink = pfErrorSink_;
+}
+
+int USB_GetPort() {
+    return g.UsbPort;
+}
+
+void USB_ResetState() {
+    USB_Close();
+    g = State{};
 }

@@ -26,3 +26,6 @@ void FW_SetAutoUpdate(U8 On);
 
 // The text command interpreter: 0 all commands done, 1 error.
 int FW_ExecCommand(const char *sCommand, char *pResponse, int ResponseSize);
+
+// Back to the state at load: automatic updates on.
+void FW_ResetState();

@@ -4,8 +4,7 @@
 #include "Ferrox.h"
 
 // The table through which the exports reach the device code. Slots are in
-// alphabetical order of the operation; a slot its module has not filled yet
-// is null, and its export answers with its not-open value.
+// alphabetical order of the operation; every slot is filled.
 typedef struct {
     int (*Abort)(void);                                                       // 0
     int (*CalcSign)(int Instance, int NumBytes, U8 *pData);                   // 1
@@ -64,6 +63,9 @@ bool API_Enter(const char *name);
 
 // The open sequence: 0 ok, 1 failed.
 int OpenConnection(FERROX_OUTPUT_FUNC pfLogOut, FERROX_OUTPUT_FUNC pfErrorOut);
+// The close sequence of FERROX_Close (mode 0) and FERROX_CloseEx; `name` is
+// the export's.
+void CloseConnection(const char *name, U8 RunMode);
 
 bool API_IsOpen();
 int API_GetLockDepth();
@@ -80,6 +82,12 @@ extern const char *const API_LockName;
 // processes, calls are still serialised within this process and the first
 // call reports it once. False in that case.
 bool API_OpenLock(const char *sName);
+
+// Every module of the library back to its state at load (the connection,
+// the log, the transports, the probe's caches, the target's flags), as if
+// the library had just been loaded. Not exported: it lets a test binary run
+// all its cases in one process, and each fuzz input start afresh.
+void API_ResetState();
 
 // Library load and unload, and a thread's end (the loader's notifications).
 void API_ProcessAttach();

@@ -38,3 +38,6 @@ int LINK_GetUsbPort();
 U8 LINK_IsConnected();
 // "HOST:PORT" as the QUIDOR_SERVER variable holds it; false when malformed.
 bool LINK_ParseServerAddress(const char *sText, char *pHost, int HostSize, int *pPort);
+// Back to the state at load: USB selected at port 0, nothing connected, no
+// errors, no server address.
+void LINK_ResetState();

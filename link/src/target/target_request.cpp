@@ -15,24 +15,25 @@
 
 namespace {
 
-// ---------------------------------------------------------------- buffers
+// The request and answer buffers and the target request's state, in one
+// place.
+struct State {
+    U8 Request[CPU_REQUEST_BYTES] = {};
+    int WritePos = 0; // 0: no request open
+    int RequestWords = 0;
+    int AnswerWords = 0; // R: answer words the items ask for
+    bool RequestSpoilt = false;
 
-U8 Request[CPU_REQUEST_BYTES] = {};
-int WritePos = 0; // 0: no request open
-int RequestWords = 0;
-int AnswerWords = 0; // R: answer words the items ask for
-bool RequestSpoilt = false;
+    U8 Answer[CPU_ANSWER_BYTES] = {};
+    int AnswerCount = 0;
+    int AnswerCursor = 0;
+    U16 Trailer = 0;
 
-U8 Answer[CPU_ANSWER_BYTES] = {};
-int AnswerCount = 0;
-int AnswerCursor = 0;
-U16 Trailer = 0;
-
-// ------------------------------------------------------------------ state
-
-int LastResponse = TAMSA_STATUS_CODE_NA;
-U8 EntryPassCount = 2;
-U16 RegisterValues[10] = {};
+    int LastResponse = TAMSA_STATUS_CODE_NA;
+    U8 EntryPassCount = 2;
+    U16 RegisterValues[10] = {};
+};
+State g;
 
 constexpr U8 kCmdLinkSetup = 0xF1;
 constexpr U8 kCmdAnswerTimeout = 0xF4;
@@ -41,9 +42,9 @@ constexpr int kSilentPasses = 10;
 constexpr U16 kEntryWord = CPU_ENTRY_WORD;
 
 void putWord(U16 w) {
-    Request[WritePos] = static_cast<U8>(w & 0xFF);
-    Request[WritePos + 1] = static_cast<U8>(w >> 8);
-    WritePos += 2;
+    g.Request[g.WritePos] = static_cast<U8>(w & 0xFF);
+    g.Request[g.WritePos + 1] = static_cast<U8>(w >> 8);
+    g.WritePos += 2;
 }
 
 U16 getWord(const U8 *p) {
@@ -54,9 +55,9 @@ U16 getWord(const U8 *p) {
 // item that does not fit spoils the request instead of cutting it short.
 bool fits(int words, int answers) {
     CPU_BeginRequest();
-    if (words < 0 || answers < 0 || words > CPU_MAX_REQUEST_WORDS - RequestWords ||
-        answers > CPU_MAX_ANSWER_WORDS - AnswerWords) {
-        RequestSpoilt = true;
+    if (words < 0 || answers < 0 || words > CPU_MAX_REQUEST_WORDS - g.RequestWords ||
+        answers > CPU_MAX_ANSWER_WORDS - g.AnswerWords) {
+        g.RequestSpoilt = true;
         return false;
     }
     return true;
@@ -92,7 +93,7 @@ int entrySequence(U16 p, U8 OnlyRecord) {
     int count = 0;
     const int status = CPU_Execute(1, 0, &count);
     int result = 0;
-    if (status != 0 || Trailer != 0 || count != 3) {
+    if (status != 0 || g.Trailer != 0 || count != 3) {
         result = 9;
     } else {
         U16 w = 0;
@@ -183,15 +184,15 @@ int retryEntry(U8 OnlyRecord) {
 // ------------------------------------------------------ request and answer
 
 void CPU_BeginRequest() {
-    if (WritePos != 0) {
+    if (g.WritePos != 0) {
         return;
     }
-    std::memset(Request, 0, sizeof Request);
-    Request[0] = CPU_REQUEST_COMMAND;
-    RequestWords = 0;
-    AnswerWords = 0;
-    RequestSpoilt = false;
-    WritePos = 3;
+    std::memset(g.Request, 0, sizeof g.Request);
+    g.Request[0] = CPU_REQUEST_COMMAND;
+    g.RequestWords = 0;
+    g.AnswerWords = 0;
+    g.RequestSpoilt = false;
+    g.WritePos = 3;
 }
 
 int CPU_AddCommand(U16 Code, U16 Mode) {
@@ -202,13 +203,13 @@ int CPU_AddCommand(U16 Code, U16 Mode) {
     putWord(0x0001);
     putWord(Code);
     putWord(Mode);
-    RequestWords += 4;
+    g.RequestWords += 4;
     return 0;
 }
 
 int CPU_AddData(const U16 *pWords, int N) {
     if (N < 0 || N > CPU_MAX_REQUEST_WORDS || (N > 0 && pWords == nullptr) || !fits(N + 2, 0)) {
-        RequestSpoilt = true;
+        g.RequestSpoilt = true;
         return -1;
     }
     putWord(0x0000);
@@ -216,14 +217,14 @@ int CPU_AddData(const U16 *pWords, int N) {
     for (int i = 0; i < N; ++i) {
         putWord(pWords[i]);
     }
-    RequestWords += N + 2;
+    g.RequestWords += N + 2;
     return 0;
 }
 
 int CPU_AddBytes(const U8 *pBytes, int NumBytes) {
     const int n = NumBytes > 0 ? NumBytes / 2 + NumBytes % 2 : 0;
     if ((NumBytes > 0 && pBytes == nullptr) || NumBytes < 0 || !fits(n + 2, 0)) {
-        RequestSpoilt = true;
+        g.RequestSpoilt = true;
         return -1;
     }
     putWord(0x0000);
@@ -233,7 +234,7 @@ int CPU_AddBytes(const U8 *pBytes, int NumBytes) {
         const U8 hi = 2 * i + 1 < NumBytes ? pBytes[2 * i + 1] : 0;
         putWord(static_cast<U16>(lo | hi << 8));
     }
-    RequestWords += n + 2;
+    g.RequestWords += n + 2;
     return 0;
 }
 
@@ -243,8 +244,8 @@ int CPU_AddAnswer(int N) {
     }
     putWord(0x0500);
     putWord(static_cast<U16>(N));
-    RequestWords += 2;
-    AnswerWords += N;
+    g.RequestWords += 2;
+    g.AnswerWords += N;
     return 0;
 }
 
@@ -257,8 +258,8 @@ int CPU_AddEntry(U16 p) {
     putWord(0x0000);
     putWord(0x0708);
     putWord(0x0032);
-    RequestWords += 5;
-    AnswerWords += 1;
+    g.RequestWords += 5;
+    g.AnswerWords += 1;
     return 0;
 }
 
@@ -272,94 +273,94 @@ int CPU_AddResetEntry() {
     putWord(0x0000);
     putWord(0x0708);
     putWord(0x0032);
-    RequestWords += 6;
-    AnswerWords += 1;
+    g.RequestWords += 6;
+    g.AnswerWords += 1;
     return 0;
 }
 
 int CPU_Execute(U8 OnlyRecord, U8 CheckLength, int *pAnswerCount) {
-    if (RequestSpoilt) {
+    if (g.RequestSpoilt) {
         // Half a request could leave the target waiting for words that
         // never come; nothing of it is sent.
-        WritePos = 0;
-        RequestSpoilt = false;
+        g.WritePos = 0;
+        g.RequestSpoilt = false;
         return -1;
     }
-    if (RequestWords == 0) {
-        WritePos = 0;
+    if (g.RequestWords == 0) {
+        g.WritePos = 0;
         return 0;
     }
-    Request[1] = static_cast<U8>(RequestWords & 0xFF);
-    Request[2] = static_cast<U8>(RequestWords >> 8);
-    std::memset(Answer, 0, sizeof Answer);
-    AnswerCursor = 0;
-    AnswerCount = 0;
-    Trailer = 0;
+    g.Request[1] = static_cast<U8>(g.RequestWords & 0xFF);
+    g.Request[2] = static_cast<U8>(g.RequestWords >> 8);
+    std::memset(g.Answer, 0, sizeof g.Answer);
+    g.AnswerCursor = 0;
+    g.AnswerCount = 0;
+    g.Trailer = 0;
     // The probe answers with the words it collected and the trailer: an
     // answer shorter than asked for is the target's doing, not the link's.
-    const int got = LINK_WriteReadUpTo(Request, 2 * RequestWords + 3, Answer, 2 * AnswerWords + 2, 2);
-    WritePos = 0;
-    const int asked = AnswerWords;
-    RequestWords = 0;
-    AnswerWords = 0;
+    const int got = LINK_WriteReadUpTo(g.Request, 2 * g.RequestWords + 3, g.Answer, 2 * g.AnswerWords + 2, 2);
+    g.WritePos = 0;
+    const int asked = g.AnswerWords;
+    g.RequestWords = 0;
+    g.AnswerWords = 0;
     if (got < 2) {
         MAIN_ReportStatus(7, OnlyRecord);
         return 7;
     }
     const int n = (got - 2) / 2;
-    AnswerCount = n;
+    g.AnswerCount = n;
     if (pAnswerCount != nullptr) {
         *pAnswerCount = n;
     }
-    Trailer = getWord(Answer + 2 * n);
+    g.Trailer = getWord(g.Answer + 2 * n);
     if (n != asked && CheckLength != 0) {
         MAIN_ReportStatus(1, OnlyRecord);
         return 1;
     }
-    const int status = Trailer & 0xFF;
+    const int status = g.Trailer & 0xFF;
     MAIN_ReportStatus(status, OnlyRecord);
     return status;
 }
 
 int CPU_NextAnswerWord(U16 *pWord) {
-    if (AnswerCursor >= AnswerCount) {
+    if (g.AnswerCursor >= g.AnswerCount) {
         return -1;
     }
-    *pWord = getWord(Answer + 2 * AnswerCursor);
-    ++AnswerCursor;
+    *pWord = getWord(g.Answer + 2 * g.AnswerCursor);
+    ++g.AnswerCursor;
     return 0;
 }
 
 U16 CPU_GetTrailer() {
-    return Trailer;
+    return g.Trailer;
 }
 const U8 *CPU_GetRequestBuffer() {
-    return Request;
+    return g.Request;
 }
 int CPU_GetRequestPosition() {
-    return WritePos;
+    return g.WritePos;
 }
 
 // ------------------------------------------------------------------ state
 
 int CPU_GetLastResponse() {
-    return LastResponse;
+    return g.LastResponse;
 }
 void CPU_SetLastResponse(int Value) {
-    LastResponse = Value;
+    g.LastResponse = Value;
 }
 U8 CPU_GetEntryPassCount() {
-    return EntryPassCount;
+    return g.EntryPassCount;
 }
 
 void CPU_StoreRegister(int RegIndex, U16 Value) {
     if (RegIndex >= 0 && RegIndex < 10) {
-        RegisterValues[RegIndex] = Value;
+        g.RegisterValues[RegIndex] = Value;
         CPU_MarkRegisterCached(RegIndex);
     }
 }
 U16 CPU_GetCachedRegister(int RegIndex) {
-    return RegIndex >= 0 && RegIndex < 10 ? RegisterValues[RegIndex] : 0;
+    return RegIndex >= 0 && RegIndex < 10 ? g.RegisterValues[RegIndex] : 0;
 }
 
 // ------------------------------------------------------ queries and entry
@@ -474,8 +475,8 @@ int CPU_TryEnterMonitor(U8 OnlyRecord) {
         if (done) {
             return result;
         }
-        if (EntryPassCount > 0) {
-            --EntryPassCount;
+        if (g.EntryPassCount > 0) {
+            --g.EntryPassCount;
         }
         // Only a target that says it is protected ends the pass with 4
         // ("Target is protected." is for the caller to tell); a status that
@@ -484,7 +485,7 @@ int CPU_TryEnterMonitor(U8 OnlyRecord) {
         if (CPU_GetDeviceStatus(&status, 1) == 0 && deviceProtected(status)) {
             return 4;
         }
-        if (EntryPassCount == 0) {
+        if (g.EntryPassCount == 0) {
             return result;
         }
     }
@@ -584,7 +585,7 @@ int CPU_SetBaud(U32 Speed) {
 }
 
 int CPU_GetLastResponseOp() {
-    return LastResponse;
+    return g.LastResponse;
 }
 
 int CPU_Abort() {
@@ -592,17 +593,17 @@ int CPU_Abort() {
     CPU_AddAnswer(1);
     const int status = CPU_Execute(1, 1, nullptr);
     if (status == 1) {
-        LastResponse = TAMSA_STATUS_CODE_NOT_SENT; // nothing was running to abort
+        g.LastResponse = TAMSA_STATUS_CODE_NOT_SENT; // nothing was running to abort
         return 0;
     }
     if (status != 0) {
-        LastResponse = TAMSA_STATUS_CODE_INVALID;
+        g.LastResponse = TAMSA_STATUS_CODE_INVALID;
         MAIN_ReportStatus(status, 0);
         return status;
     }
     U16 word = 0;
     CPU_NextAnswerWord(&word);
-    LastResponse = word;
+    g.LastResponse = word;
     if (word == TAMSA_STATUS_CODE_ABORT) {
         return 0;
     }
@@ -618,20 +619,9 @@ int CPU_EnterMonitor() {
 }
 
 int CPU_PowerOnReset() {
-    FERROX_HW_STATUS hw = {};
-    if (EMU_GetHWStatus(&hw) != 0) {
-        MAIN_ReportErrorOnce("Error during TAMSA_SwitchPower, could not read Quidor hardware status ");
-    } else {
-        if (hw.TargetPowerOn == 1 && CPU_IsTargetTouched() != 0) {
-            CPU_InvalidateRegisterCache();
-        }
-        CPU_PowerDownForEntry(0, 0);
-        if (hw.TargetPowerOn == 1) {
-            CPU_SetMonitorEntered(0);
-            CPU_SetTargetRunning(0);
-        }
-        CPU_SetTargetPoweredDown(1);
-    }
+    // The supply goes off as device operation 40 switches it, with the same
+    // effect on the target state (a failed status read is told the same way).
+    CPU_SwitchPower(0);
     plat::sleepMs(100);
     const int r = CPU_EnterMonitor();
     CPU_SetTargetPoweredDown(0);
@@ -644,4 +634,8 @@ int CPU_GetStatus(U8 SuppressErrorOut) {
         return -1;
     }
     return static_cast<int>(status);
+}
+
+void CPU_ResetRequestState() {
+    g = State{};
 }

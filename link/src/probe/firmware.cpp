@@ -25,7 +25,12 @@ constexpr char kQuidorPrefix[] = "Quidor ";
 constexpr std::size_t kVersionMajor = 11;
 constexpr std::size_t kVersionMinor = 13;
 
-U8 AutoUpdateFW = 1;
+// What the firmware module keeps for the process (the image itself is
+// never left changed).
+struct State {
+    U8 AutoUpdateFW = 1;
+};
+State g;
 
 char *banner() {
     return reinterpret_cast<char *>(FirmwareImage + FW_BANNER_OFFSET);
@@ -132,10 +137,10 @@ const char *FW_GetBanner() {
     return banner();
 }
 U8 FW_IsAutoUpdate() {
-    return AutoUpdateFW;
+    return g.AutoUpdateFW;
 }
 void FW_SetAutoUpdate(U8 On) {
-    AutoUpdateFW = On != 0 ? 1 : 0;
+    g.AutoUpdateFW = On != 0 ? 1 : 0;
 }
 
 U16 CRC16_Calc(const U8 *pData, U32 NumBytes, U16 Init) {
@@ -280,10 +285,14 @@ int FW_ExecCommand(const char *sCommand, char *pResponse, int ResponseSize) {
                 FW_CompareAndUpdate(text);
             }
         } else if (takeKeyword(s, "DisableAutoUpdateFW")) {
-            AutoUpdateFW = 0;
+            g.AutoUpdateFW = 0;
         } else {
             reply.add("ERROR: Unknown command\n");
             return 1;
         }
     }
+}
+
+void FW_ResetState() {
+    g = State{};
 }

@@ -4,7 +4,6 @@
 #include "target.h"
 
 #include "FerroxConst.h"
-#include "api.h"
 #include "cpu_state.h"
 #include "link.h"
 #include "main_log.h"
@@ -440,7 +439,7 @@ U32 CPU_WriteBP(U32 Addr, U32 Flags) {
 
 int CPU_Close(U8 RunMode) {
     if (MAIN_IsErrorReported() != 0 || LINK_HasCommError() != 0) {
-        pDeviceOps->ClrError();
+        EMU_ClearErrors(1); // as FERROX_ClrError does; the connection is open
     }
     if (CPU_IsTargetTouched() == 0) {
         return 0; // no target operation ran: nothing to put back

@@ -7,12 +7,13 @@
 #include "link.h"
 #include "main_log.h"
 #include "probe.h"
+#include "target.h"
+#include "cpu_state.h"
 
 #include "plat/message_box.h"
 #include "plat/named_mutex.h"
 #include "plat/thread.h"
 
-#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -22,9 +23,6 @@
 #error "FERROX_PRODUCT_VERSION must name the product version"
 #endif
 
-extern const char *const API_CompileDateTime;
-const char *const API_CompileDateTime = __DATE__ " " __TIME__;
-
 namespace {
 
 struct CONNECTION_STATE {
@@ -33,17 +31,20 @@ struct CONNECTION_STATE {
     FERROX_OUTPUT_FUNC pfErrorOut;
 };
 
-U8 IsOpen = 0;
-CONNECTION_STATE ConnectionState = {};
+// The connection and the frame's bookkeeping, in one place.
+struct State {
+    U8 IsOpen = 0;
+    CONNECTION_STATE ConnectionState = {};
+    // One counter for the process, changed only by the lock's owner.
+    int LockDepth = 0;
+    const char *LockNames[3] = {};
+    // The name of an API lock that could not be shared with other
+    // processes, until the next call has told so.
+    const char *LockNotShared = nullptr;
+};
+State g;
 plat::NamedMutex ApiMutex;
-// One counter for the process, changed only by the lock's owner; atomic
-// because a thread that ends reads it without owning the lock.
-std::atomic<int> LockDepth{0};
-const char *LockNames[3] = {};
 int DllVersion = 0;
-// The name of an API lock that could not be shared with other processes,
-// until the next call has told so.
-const char *LockNotShared = nullptr;
 
 const char kCaption[] = "Quidor Error";
 
@@ -108,8 +109,6 @@ template <typename R, typename Work> R lockFrame(const char *name, Work &&work) 
     return r;
 }
 
-// Runs a device operation; a slot not filled yet answers `fallback`.
-#define DEVICE_OP(op, fallback, ...) (pDeviceOps->op != nullptr ? pDeviceOps->op(__VA_ARGS__) : (fallback))
 
 // Saturating decimal number at the start of `s`.
 int leadingNumber(const char *s) {
@@ -129,37 +128,38 @@ void threadEnded() {
 // ---------------------------------------------------------------- frame
 
 bool API_IsOpen() {
-    return IsOpen != 0;
+    return g.IsOpen != 0;
 }
 int API_GetLockDepth() {
-    return LockDepth.load();
+    return g.LockDepth;
 }
 FERROX_OUTPUT_FUNC API_GetErrorOut() {
-    return ConnectionState.pfErrorOut;
+    return g.ConnectionState.pfErrorOut;
 }
 
 void API_Lock(const char *name) {
     plat::watchCurrentThread();
     ApiMutex.lock();
-    const int depth = ++LockDepth;
-    if (LockNotShared != nullptr) {
+    const int depth = ++g.LockDepth;
+    MAIN_SetCallDepth(depth);
+    if (g.LockNotShared != nullptr) {
         MAIN_LogErrorF("Could not open the lock %s shared by all processes: calls are serialised within "
                        "this process only.",
-                       LockNotShared);
-        LockNotShared = nullptr;
+                       g.LockNotShared);
+        g.LockNotShared = nullptr;
     }
     if (depth >= 1 && depth <= 3) {
-        LockNames[depth - 1] = name;
+        g.LockNames[depth - 1] = name;
     }
     if (depth >= 4) {
         char text[1024];
-        std::snprintf(text, sizeof text, "Lock count error (increment)\n%s\n%s\n%s\n%s", orNull(LockNames[0]),
-                      orNull(LockNames[1]), orNull(LockNames[2]), orNull(name));
+        std::snprintf(text, sizeof text, "Lock count error (increment)\n%s\n%s\n%s\n%s", orNull(g.LockNames[0]),
+                      orNull(g.LockNames[1]), orNull(g.LockNames[2]), orNull(name));
         plat::messageBox(text, kCaption, plat::MessageIcon::Warning);
         MAIN_LogString("\n  ***** Lock count error (increment)");
-        MAIN_Log("\n        %s", orNull(LockNames[0]));
-        MAIN_Log("\n        %s", orNull(LockNames[1]));
-        MAIN_Log("\n        %s", orNull(LockNames[2]));
+        MAIN_Log("\n        %s", orNull(g.LockNames[0]));
+        MAIN_Log("\n        %s", orNull(g.LockNames[1]));
+        MAIN_Log("\n        %s", orNull(g.LockNames[2]));
         MAIN_Log("\n        %s", orNull(name));
     }
 }
@@ -167,7 +167,8 @@ void API_Lock(const char *name) {
 void API_Unlock() {
     // Pending errors are delivered at the end of every call, nested ones too.
     MAIN_FlushErrors();
-    if (--LockDepth < 0) {
+    MAIN_SetCallDepth(--g.LockDepth);
+    if (g.LockDepth < 0) {
         plat::messageBox("Lock count error (decrement)", kCaption, plat::MessageIcon::Warning);
         MAIN_LogString("\n  ***** Lock count error (decrement)");
     }
@@ -175,10 +176,10 @@ void API_Unlock() {
 }
 
 bool API_Enter(const char *name) {
-    if (IsOpen != 0) {
+    if (g.IsOpen != 0) {
         API_Lock(name);
         // A close may have run while this call waited for the lock.
-        if (IsOpen != 0) {
+        if (g.IsOpen != 0) {
             return true;
         }
         API_Unlock();
@@ -186,7 +187,7 @@ bool API_Enter(const char *name) {
     MAIN_LogString("\n  ***** ");
     MAIN_Log("API Error: API %s function called before FERROX_Open()", name);
     API_Lock(name);
-    if (OpenConnection(ConnectionState.pfLogOut, ConnectionState.pfErrorOut) != 0) {
+    if (OpenConnection(g.ConnectionState.pfLogOut, g.ConnectionState.pfErrorOut) != 0) {
         API_Unlock();
         return false;
     }
@@ -194,19 +195,36 @@ bool API_Enter(const char *name) {
 }
 
 int OpenConnection(FERROX_OUTPUT_FUNC pfLogOut, FERROX_OUTPUT_FUNC pfErrorOut) {
-    if (IsOpen != 0) {
+    if (g.IsOpen != 0) {
         return 0; // the first open's output functions stay in force
     }
-    ConnectionState.pfLogOut = pfLogOut;
-    ConnectionState.pfErrorOut = pfErrorOut;
+    g.ConnectionState.pfLogOut = pfLogOut;
+    g.ConnectionState.pfErrorOut = pfErrorOut;
+    MAIN_SetErrorOut(pfErrorOut);
     if (pDeviceOps->Open() != 0) {
         return 1;
     }
-    if (ProbeConnect() != 0) {
+    if (ProbeConnect(pfErrorOut) != 0) {
         return 1;
     }
-    IsOpen = 1;
+    g.IsOpen = 1;
     return 0;
+}
+
+void CloseConnection(const char *name, U8 RunMode) {
+    API_Lock(name);
+    MAIN_Log("%s()", name);
+    if (g.IsOpen != 0) {
+        pDeviceOps->Close(RunMode); // its result is not the caller's concern
+        ProbeDisconnect();
+        g.IsOpen = 0;
+    }
+    // Forgetting the output functions here makes errors of the close itself
+    // appear in a message box.
+    g.ConnectionState = CONNECTION_STATE{};
+    MAIN_SetErrorOut(nullptr);
+    nl();
+    API_Unlock();
 }
 
 int API_ParseVersion(const char *sVersion) {
@@ -228,23 +246,31 @@ void API_ThreadDetach() {
     // A thread that dies inside a call must not leave the lock held. The
     // depth goes down before each release, so that the next owner never
     // finds the dead thread's levels still counted.
-    while (LockDepth.load() > 0 && ApiMutex.ownedByCurrentThread()) {
+    while (g.LockDepth > 0 && ApiMutex.ownedByCurrentThread()) {
         MAIN_LogString("\n  ********* Quidor owning thread terminated ********");
-        --LockDepth;
+        MAIN_SetCallDepth(--g.LockDepth);
         ApiMutex.unlock();
     }
 }
 
 bool API_OpenLock(const char *sName) {
     const bool shared = ApiMutex.open(sName);
-    LockNotShared = shared ? nullptr : sName;
+    g.LockNotShared = shared ? nullptr : sName;
     return shared;
 }
 
-void API_ProcessAttach() {
-    DllVersion = API_ParseVersion(FERROX_PRODUCT_VERSION);
-    API_OpenLock(API_LockName);
-    plat::setThreadEndHandler(&threadEnded);
+void API_ResetState() {
+    // A test that ended inside a call leaves the lock with this thread.
+    while (ApiMutex.ownedByCurrentThread()) {
+        ApiMutex.unlock();
+    }
+    g = State{};
+    MAIN_ResetState();
+    LINK_ResetState();
+    EMU_ResetState();
+    FW_ResetState();
+    CPU_ResetFlags();
+    CPU_ResetRequestState();
     // The library's way to be pointed at a probe server without an API call.
     const char *server = std::getenv("QUIDOR_SERVER");
     char host[512];
@@ -252,6 +278,13 @@ void API_ProcessAttach() {
     if (LINK_ParseServerAddress(server, host, sizeof host, &port)) {
         LINK_SelectTCPIP(host, port);
     }
+}
+
+void API_ProcessAttach() {
+    DllVersion = API_ParseVersion(FERROX_PRODUCT_VERSION);
+    API_OpenLock(API_LockName);
+    plat::setThreadEndHandler(&threadEnded);
+    API_ResetState();
 }
 
 void API_ProcessDetach() {
@@ -288,41 +321,17 @@ int FERROX_CALL FERROX_Open(FERROX_OUTPUT_FUNC pfLogOut, FERROX_OUTPUT_FUNC pfEr
 }
 
 void FERROX_CALL FERROX_CloseEx(U8 RunMode) {
-    API_Lock("FERROX_CloseEx");
-    MAIN_LogString("FERROX_CloseEx()");
-    if (IsOpen != 0) {
-        if (pDeviceOps->Close != nullptr) {
-            pDeviceOps->Close(RunMode);
-        }
-        ProbeDisconnect();
-        IsOpen = 0;
-    }
-    // Forgetting the output functions here makes errors of the close itself
-    // appear in a message box.
-    ConnectionState = CONNECTION_STATE{};
-    nl();
-    API_Unlock();
+    CloseConnection("FERROX_CloseEx", RunMode);
 }
 
 void FERROX_CALL FERROX_Close(void) {
-    API_Lock("FERROX_Close");
-    MAIN_LogString("FERROX_Close()");
-    if (IsOpen != 0) {
-        if (pDeviceOps->Close != nullptr) {
-            pDeviceOps->Close(0);
-        }
-        ProbeDisconnect();
-        IsOpen = 0;
-    }
-    ConnectionState = CONNECTION_STATE{};
-    nl();
-    API_Unlock();
+    CloseConnection("FERROX_Close", 0);
 }
 
 U8 FERROX_CALL FERROX_IsOpen(void) {
     return lockFrame<U8>("FERROX_IsOpen", [] {
         MAIN_LogString("FERROX_IsOpen()");
-        return static_cast<U8>(r2(IsOpen));
+        return static_cast<U8>(r2(g.IsOpen));
     });
 }
 
@@ -335,7 +344,7 @@ void FERROX_CALL FERROX_ClrError(void) {
 }
 
 int FERROX_CALL FERROX_HasError(void) {
-    return lockFrame<int>("FERROX_HasError", [] { return IsOpen != 0 ? pDeviceOps->HasError() : -1; });
+    return lockFrame<int>("FERROX_HasError", [] { return g.IsOpen != 0 ? pDeviceOps->HasError() : -1; });
 }
 
 int FERROX_CALL FERROX_GetDLLVersion(void) {
@@ -348,7 +357,7 @@ int FERROX_CALL FERROX_GetDLLVersion(void) {
 const char *FERROX_CALL FERROX_GetCompileDateTime(void) {
     return lockFrame<const char *>("FERROX_GetCompileDateTime", [] {
         MAIN_LogString("FERROX_GetCompileDateTime()\n");
-        return API_CompileDateTime;
+        return MAIN_CompileDateTime;
     });
 }
 
@@ -377,14 +386,14 @@ void FERROX_CALL FERROX_SetLogFile(const char *sFilename) {
 int FERROX_CALL FERROX_CPU_Abort(void) {
     return lockFrame<int>("FERROX_CPU_Abort", [] {
         MAIN_LogString("FERROX_CPU_Abort()");
-        return r2(DEVICE_OP(Abort, -1));
+        return r2(pDeviceOps->Abort());
     });
 }
 
 int FERROX_CALL FERROX_CPU_CalcSign(int Instance, int NumBytes, U8 *pData) {
     return enterFrame<int>("FERROX_CPU_CalcSign", -2, [&] {
         MAIN_LogString("FERROX_CPU_CalcSign()");
-        const int r = DEVICE_OP(CalcSign, -2, Instance, NumBytes, pData);
+        const int r = pDeviceOps->CalcSign(Instance, NumBytes, pData);
         // The signature's three bytes, as far as the caller's buffer holds them.
         MAIN_LogData(pData, NumBytes < 3 ? (NumBytes > 0 ? static_cast<U32>(NumBytes) : 0u) : 3u);
         return r2(r);
@@ -394,35 +403,35 @@ int FERROX_CALL FERROX_CPU_CalcSign(int Instance, int NumBytes, U8 *pData) {
 int FERROX_CALL FERROX_CPU_ClrWatchp(void) {
     return enterFrame<int>("FERROX_CPU_ClrWatchp", -1, [] {
         MAIN_LogString("FERROX_CPU_ClrWatchp()");
-        return r2(DEVICE_OP(SendCommand, -1, C_CLR_WATCHP, 1));
+        return r2(pDeviceOps->SendCommand(C_CLR_WATCHP, 1));
     });
 }
 
 int FERROX_CALL FERROX_CPU_CopyPage(U32 srcAddr, U32 desAddr) {
     return enterFrame<int>("FERROX_CPU_CopyPage", -1, [&] {
         MAIN_Log("FERROX_CPU_CopyPage(0x%.4X scrAddr, 0x%.4X desAddr)", srcAddr, desAddr);
-        return r2(DEVICE_OP(CopyPage, -1, srcAddr, desAddr));
+        return r2(pDeviceOps->CopyPage(srcAddr, desAddr));
     });
 }
 
 int FERROX_CALL FERROX_CPU_EnterMonitor(void) {
     return lockFrame<int>("FERROX_CPU_EnterMonitor", [] {
         MAIN_LogString("FERROX_CPU_EnterMonitor()");
-        return r2(DEVICE_OP(EnterMonitor, -1));
+        return r2(pDeviceOps->EnterMonitor());
     });
 }
 
 int FERROX_CALL FERROX_CPU_Erase(void) {
     return lockFrame<int>("FERROX_CPU_Erase", [] {
         MAIN_LogString("FERROX_CPU_Erase()");
-        return r2(DEVICE_OP(Erase, -1));
+        return r2(pDeviceOps->Erase());
     });
 }
 
 int FERROX_CALL FERROX_CPU_GetData(U32 Addr, U32 NumBytes, U8 *pData) {
     return enterFrame<int>("FERROX_CPU_GetData", -1, [&] {
         MAIN_Log("FERROX_CPU_GetData (0x%.8X, 0x%.4X Bytes, ...)", Addr, NumBytes);
-        const int r = DEVICE_OP(GetData, -1, Addr, NumBytes, pData);
+        const int r = pDeviceOps->GetData(Addr, NumBytes, pData);
         logDump(pData, NumBytes, kMaxBytes);
         return r2(r);
     });
@@ -431,7 +440,7 @@ int FERROX_CALL FERROX_CPU_GetData(U32 Addr, U32 NumBytes, U8 *pData) {
 int FERROX_CALL FERROX_CPU_GetEEPROM(U32 Addr, U32 NumBytes, U8 *pData) {
     return enterFrame<int>("FERROX_CPU_GetEEPROM", -1, [&] {
         MAIN_Log("FERROX_CPU_GetEEPROM (0x%.8X, 0x%.4X Bytes, ...)", Addr, NumBytes);
-        const int r = DEVICE_OP(GetEEPROM, -1, Addr, NumBytes, pData);
+        const int r = pDeviceOps->GetEEPROM(Addr, NumBytes, pData);
         logDump(pData, NumBytes, kMaxBytes);
         return r2(r);
     });
@@ -440,7 +449,7 @@ int FERROX_CALL FERROX_CPU_GetEEPROM(U32 Addr, U32 NumBytes, U8 *pData) {
 int FERROX_CALL FERROX_CPU_GetEROM(U32 Addr, U32 NumBytes, U8 *pData) {
     return enterFrame<int>("FERROX_CPU_GetEROM", -1, [&] {
         MAIN_Log("FERROX_CPU_GetEROM (0x%.8X, 0x%.4X Bytes, ...)", Addr, NumBytes);
-        const int r = DEVICE_OP(GetEROM, -1, Addr, NumBytes, pData);
+        const int r = pDeviceOps->GetEROM(Addr, NumBytes, pData);
         logDump(pData, NumBytes, kMaxBytes);
         return r2(r);
     });
@@ -449,35 +458,35 @@ int FERROX_CALL FERROX_CPU_GetEROM(U32 Addr, U32 NumBytes, U8 *pData) {
 int FERROX_CALL FERROX_CPU_GetLastResponse(void) {
     return enterFrame<int>("FERROX_CPU_GetLastResponse", -1, [] {
         MAIN_LogString("FERROX_CPU_GetLastResponse");
-        return r2(DEVICE_OP(GetLastResponse, -1));
+        return r2(pDeviceOps->GetLastResponse());
     });
 }
 
 U32 FERROX_CALL FERROX_CPU_GetReg(int RegIndex) {
     return enterFrame<U32>("FERROX_CPU_GetReg", static_cast<U32>(-1), [&] {
         MAIN_Log("FERROX_CPU_GetReg(%s)", registerName(RegIndex));
-        return r8(DEVICE_OP(GetReg, static_cast<U32>(-1), RegIndex));
+        return r8(pDeviceOps->GetReg(RegIndex));
     });
 }
 
 int FERROX_CALL FERROX_CPU_GetRegsAll(TAMSA_REGISTERS *pRegs) {
     return enterFrame<int>("FERROX_CPU_GetRegsAll", -1, [&] {
         MAIN_LogString("FERROX_CPU_GetRegsAll()");
-        return r8i(DEVICE_OP(GetRegsAll, -1, pRegs));
+        return r8i(pDeviceOps->GetRegsAll(pRegs));
     });
 }
 
 int FERROX_CALL FERROX_CPU_GetStatus(U8 SuppressErrorOut) {
     return enterFrame<int>("FERROX_CPU_GetStatus", -1, [&] {
         MAIN_LogString("FERROX_CPU_GetStatus");
-        return r2(DEVICE_OP(GetStatus, -1, SuppressErrorOut));
+        return r2(pDeviceOps->GetStatus(SuppressErrorOut));
     });
 }
 
 int FERROX_CALL FERROX_CPU_GetULP(U32 Addr, U32 NumPages, U32 *pData) {
     return enterFrame<int>("FERROX_CPU_GetULP", -1, [&] {
         MAIN_Log("FERROX_CPU_GetULP (0x%.8X, 0x%.4X Pages, ...)", Addr, NumPages);
-        const int r = DEVICE_OP(GetULP, -1, Addr, NumPages, pData);
+        const int r = pDeviceOps->GetULP(Addr, NumPages, pData);
         logDump(pData, NumPages, kMaxUlpPages);
         return r2(r);
     });
@@ -486,7 +495,7 @@ int FERROX_CALL FERROX_CPU_GetULP(U32 Addr, U32 NumPages, U32 *pData) {
 int FERROX_CALL FERROX_CPU_GetVersion(U32 *pData) {
     return enterFrame<int>("FERROX_CPU_GetVersion", -1, [&] {
         MAIN_LogString("FERROX_CPU_GetVersion()");
-        const int r = DEVICE_OP(GetVersion, -1, pData);
+        const int r = pDeviceOps->GetVersion(pData);
         // Dumped whenever a buffer is given: " -- Data: " alone for no items.
         // A failed call (-1) has put nothing there.
         if (pData != nullptr) {
@@ -499,7 +508,7 @@ int FERROX_CALL FERROX_CPU_GetVersion(U32 *pData) {
 int FERROX_CALL FERROX_CPU_Go(void) {
     return enterFrame<int>("FERROX_CPU_Go", -1, [] {
         MAIN_LogString("FERROX_CPU_Go()");
-        const int r = DEVICE_OP(Go, -1);
+        const int r = pDeviceOps->Go();
         nl();
         return r;
     });
@@ -508,42 +517,42 @@ int FERROX_CALL FERROX_CPU_Go(void) {
 int FERROX_CALL FERROX_CPU_Halt(void) {
     return enterFrame<int>("FERROX_CPU_Halt", -1, [] {
         MAIN_LogString("FERROX_CPU_Halt()");
-        return r2(DEVICE_OP(Halt, -1));
+        return r2(pDeviceOps->Halt());
     });
 }
 
 int FERROX_CALL FERROX_CPU_IoTest(int Flag) {
     return enterFrame<int>("FERROX_CPU_IoTest", -1, [&] {
         MAIN_LogString(Flag != 0 ? "FERROX_CPU_IoTest start" : "FERROX_CPU_IoTest stop");
-        return r2(DEVICE_OP(IoTest, -1, Flag));
+        return r2(pDeviceOps->IoTest(Flag));
     });
 }
 
 int FERROX_CALL FERROX_CPU_IsHalted(void) {
     return enterFrame<int>("FERROX_CPU_IsHalted", 0, [] {
         MAIN_LogString("FERROX_CPU_IsHalted()");
-        return r8i(DEVICE_OP(IsHalted, 0));
+        return r8i(pDeviceOps->IsHalted());
     });
 }
 
 int FERROX_CALL FERROX_CPU_IsHaltedEx(U8 SuppressErrorOut) {
     return enterFrame<int>("FERROX_CPU_IsHaltedEx", 0, [&] {
         MAIN_LogString("FERROX_CPU_IsHaltedEx()");
-        return r8i(DEVICE_OP(IsHaltedEx, 0, SuppressErrorOut));
+        return r8i(pDeviceOps->IsHaltedEx(SuppressErrorOut));
     });
 }
 
 int FERROX_CALL FERROX_CPU_IsProtected(void) {
     return enterFrame<int>("FERROX_CPU_IsProtected", 0, [] {
         MAIN_LogString("FERROX_CPU_IsProtected()");
-        return r8i(DEVICE_OP(IsProtected, 0));
+        return r8i(pDeviceOps->IsProtected());
     });
 }
 
 int FERROX_CALL FERROX_CPU_PowerOnReset(void) {
     return lockFrame<int>("FERROX_CPU_PowerOnReset", [] {
         MAIN_LogString("FERROX_CPU_PowerOnReset()");
-        return r2(DEVICE_OP(PowerOnReset, -1));
+        return r2(pDeviceOps->PowerOnReset());
     });
 }
 
@@ -551,7 +560,7 @@ int FERROX_CALL FERROX_CPU_ProgEEPROM(U32 Addr, U32 NumBytes, const U8 *pData) {
     return enterFrame<int>("FERROX_CPU_ProgEEPROM", -1, [&] {
         MAIN_Log("FERROX_CPU_ProgEEPROM(0x%.8X, 0x%.4X Bytes, ...)", Addr, NumBytes);
         logDump(pData, NumBytes, kMaxBytes);
-        return r2(DEVICE_OP(ProgEEPROM, -1, Addr, NumBytes, pData));
+        return r2(pDeviceOps->ProgEEPROM(Addr, NumBytes, pData));
     });
 }
 
@@ -559,14 +568,14 @@ int FERROX_CALL FERROX_CPU_ProgEROM(U32 Addr, U32 NumBytes, const U8 *pData) {
     return enterFrame<int>("FERROX_CPU_ProgEROM", -1, [&] {
         MAIN_Log("FERROX_CPU_ProgEROM(0x%.8X, 0x%.4X Bytes, ...)", Addr, NumBytes);
         logDump(pData, NumBytes, kMaxBytes);
-        return r2(DEVICE_OP(ProgEROM, -1, Addr, NumBytes, pData));
+        return r2(pDeviceOps->ProgEROM(Addr, NumBytes, pData));
     });
 }
 
 int FERROX_CALL FERROX_CPU_ProgPfBits(U32 Address, int Offset, int NumBits, const U8 *pData) {
     return enterFrame<int>("FERROX_CPU_ProgPfBits", -1, [&] {
         MAIN_Log("FERROX_CPU_ProgPfBits(0x%.4X Addr, %i Offset, %i NumBits)", Address, Offset, NumBits);
-        return r2(DEVICE_OP(ProgPfBits, -1, Address, Offset, NumBits, pData));
+        return r2(pDeviceOps->ProgPfBits(Address, Offset, NumBits, pData));
     });
 }
 
@@ -574,49 +583,49 @@ int FERROX_CALL FERROX_CPU_ProgULP(U32 Addr, U32 NumPages, const U32 *pData) {
     return enterFrame<int>("FERROX_CPU_ProgULP", -1, [&] {
         MAIN_Log("FERROX_CPU_ProgULP(0x%.8X, 0x%.4X Pages, ...)", Addr, NumPages);
         logDump(pData, NumPages, kMaxBytes);
-        return r2(DEVICE_OP(ProgULP, -1, Addr, NumPages, pData));
+        return r2(pDeviceOps->ProgULP(Addr, NumPages, pData));
     });
 }
 
 int FERROX_CALL FERROX_CPU_ProgUlpBytes(U32 Addr, U32 Mask, U32 Data) {
     return enterFrame<int>("FERROX_CPU_ProgUlpBytes", -1, [&] {
         MAIN_Log("FERROX_CPU_ProgUlpBytes(0x%.4X, 0x%.4X Mask, 0x%.8X Data)", Addr, Mask, Data);
-        return r2(DEVICE_OP(ProgUlpBytes, -1, Addr, Mask, Data));
+        return r2(pDeviceOps->ProgUlpBytes(Addr, Mask, Data));
     });
 }
 
 int FERROX_CALL FERROX_CPU_Protect(void) {
     return enterFrame<int>("FERROX_CPU_Protect", -1, [] {
         MAIN_LogString("FERROX_CPU_Protect()");
-        return r2(DEVICE_OP(Protect, -1));
+        return r2(pDeviceOps->Protect());
     });
 }
 
 int FERROX_CALL FERROX_CPU_Reset(void) {
     return enterFrame<int>("FERROX_CPU_Reset", -1, [] {
         MAIN_LogString("FERROX_CPU_Reset()");
-        return r8i(DEVICE_OP(Reset, -1));
+        return r8i(pDeviceOps->Reset());
     });
 }
 
 int FERROX_CALL FERROX_CPU_SendCommand(U32 Command, U32 Mode) {
     return enterFrame<int>("FERROX_CPU_SendCommand", -1, [&] {
         MAIN_Log("FERROX_CPU_SendCommand (Cmd: 0x%.4X, Mode; 0x%.4X )", Command, Mode);
-        return r2(DEVICE_OP(SendCommand, -1, Command, Mode));
+        return r2(pDeviceOps->SendCommand(Command, Mode));
     });
 }
 
 int FERROX_CALL FERROX_CPU_SendData(U32 Data) {
     return enterFrame<int>("FERROX_CPU_SendData", -1, [&] {
         MAIN_Log("FERROX_CPU_SendData (0x%.4X Bytes, ...)", Data);
-        return r2(DEVICE_OP(SendData, -1, Data));
+        return r2(pDeviceOps->SendData(Data));
     });
 }
 
 int FERROX_CALL FERROX_CPU_SetBaud(U32 Speed) {
     return enterFrame<int>("FERROX_CPU_SetBaud", -1, [&] {
         MAIN_Log("FERROX_CPU_SetBaud(0x%.8X)", Speed);
-        return r2(DEVICE_OP(SetBaud, -1, Speed));
+        return r2(pDeviceOps->SetBaud(Speed));
     });
 }
 
@@ -624,7 +633,7 @@ int FERROX_CALL FERROX_CPU_SetBitField(U32 Addr, int Position, int Width, U32 Da
     return enterFrame<int>("FERROX_CPU_SetBitField", -1, [&] {
         MAIN_Log("FERROX_CPU_SetBitField(0x%.4X Addr, %i Position, %i Width, 0x%.4X Data)", Addr, Position,
                  Width, Data);
-        return r2(DEVICE_OP(SetBitField, -1, Addr, Position, Width, Data));
+        return r2(pDeviceOps->SetBitField(Addr, Position, Width, Data));
     });
 }
 
@@ -632,35 +641,35 @@ int FERROX_CALL FERROX_CPU_SetData(U32 Addr, U32 NumBytes, const U8 *pData) {
     return enterFrame<int>("FERROX_CPU_SetData", -1, [&] {
         MAIN_Log("FERROX_CPU_SetData(0x%.8X, 0x%.4X Bytes, ...)", Addr, NumBytes);
         logDump(pData, NumBytes, kMaxBytes);
-        return r2(DEVICE_OP(SetData, -1, Addr, NumBytes, pData));
+        return r2(pDeviceOps->SetData(Addr, NumBytes, pData));
     });
 }
 
 int FERROX_CALL FERROX_CPU_SetReg(int RegIndex, U32 Data) {
     return enterFrame<int>("FERROX_CPU_SetReg", -1, [&] {
         MAIN_Log("FERROX_CPU_SetReg(%s, 0x%.8X)", registerName(RegIndex), Data);
-        return r2(DEVICE_OP(SetReg, -1, RegIndex, Data));
+        return r2(pDeviceOps->SetReg(RegIndex, Data));
     });
 }
 
 int FERROX_CALL FERROX_CPU_Step(void) {
     return enterFrame<int>("FERROX_CPU_Step", 1, [] {
         MAIN_LogString("FERROX_CPU_Step()");
-        return r2(DEVICE_OP(Step, 1));
+        return r2(pDeviceOps->Step());
     });
 }
 
 int FERROX_CALL FERROX_CPU_Unprotect(const char *sHexKey) {
     return enterFrame<int>("FERROX_CPU_Unprotect", 4, [&] {
         MAIN_LogString("FERROX_CPU_Unprotect()");
-        return r2(DEVICE_OP(Unprotect, 4, sHexKey));
+        return r2(pDeviceOps->Unprotect(sHexKey));
     });
 }
 
 U32 FERROX_CALL FERROX_CPU_WriteBP(U32 Addr, U32 Flags) {
     return enterFrame<U32>("FERROX_CPU_WriteBP", static_cast<U32>(-1), [&] {
         MAIN_Log("FERROX_CPU_WriteBP(0x%.8X, 0x%.8X)", Addr, Flags);
-        return r8(DEVICE_OP(WriteBP, static_cast<U32>(-1), Addr, Flags));
+        return r8(pDeviceOps->WriteBP(Addr, Flags));
     });
 }
 
@@ -767,14 +776,14 @@ int FERROX_CALL FERROX_EMU_SetUSBAddr(U32 Addr) {
 int FERROX_CALL FERROX_EMU_SwitchInterface(U8 Mode) {
     return enterFrame<int>("FERROX_EMU_SwitchInterface", -1, [&] {
         MAIN_Log("FERROX_EMU_SwitchInterface(0x%.2X)", Mode);
-        return r2(DEVICE_OP(SwitchInterface, -1, Mode));
+        return r2(pDeviceOps->SwitchInterface(Mode));
     });
 }
 
 int FERROX_CALL FERROX_EMU_SwitchPower(U8 Mode) {
     return enterFrame<int>("FERROX_EMU_SwitchPower", -1, [&] {
         MAIN_Log("FERROX_EMU_SwitchPower(0x%.2X)", Mode);
-        return r2(DEVICE_OP(SwitchPower, -1, Mode));
+        return r2(pDeviceOps->SwitchPower(Mode));
     });
 }
 
@@ -785,7 +794,7 @@ int FERROX_CALL FERROX_EMU_SwitchPowerEx(U8 Mode) {
         if ((EMU_GetCaps(0) & EMU_CAP_SWITCH_POWER_EX) == 0) {
             return r2(1);
         }
-        return r2(DEVICE_OP(SwitchPowerEx, -1, Mode));
+        return r2(pDeviceOps->SwitchPowerEx(Mode));
     });
 }
 

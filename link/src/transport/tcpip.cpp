@@ -15,20 +15,25 @@ namespace {
 
 constexpr int kHostSize = 512;
 
-char IP_ServerHost[kHostSize] = {};
-U16 IP_ServerPort = 0;
-plat::TcpSocket Socket;
-bool SocketsStarted = false;
-bool SocketsStartFailed = false;
-U8 CommError = 0;
-FERROX_OUTPUT_FUNC pfErrorSink = nullptr;
+// Everything the TCP/IP transport keeps, in one place.
+struct State {
+    char IP_ServerHost[kHostSize] = {};
+    U16 IP_ServerPort = 0;
+    plat::TcpSocket Socket;
+    bool SocketsStarted = false;
+    bool SocketsStartFailed = false;
+    U8 CommError = 0;
+    FERROX_OUTPUT_FUNC pfErrorSink = nullptr;
+};
+State g;
+// Scratch for the scrambled copy of one payload; holds nothing between frames.
 U8 SendBuffer[IP_MAX_PAYLOAD + 1];
 
 void reportOnce(const char *sFormat, ...) __attribute__((format(printf, 1, 2)));
 void reportOnce(const char *sFormat, ...) {
     va_list ap;
     va_start(ap, sFormat);
-    LINK_ReportCommError(&CommError, pfErrorSink, sFormat, ap);
+    LINK_ReportCommError(&g.CommError, g.pfErrorSink, sFormat, ap);
     va_end(ap);
 }
 
@@ -39,7 +44,7 @@ void reportFailure(bool serverRefused, U32 Address) {
     const int b = static_cast<int>((Address >> 16) & 0xFF);
     const int c = static_cast<int>((Address >> 8) & 0xFF);
     const int d = static_cast<int>(Address & 0xFF);
-    const int port = static_cast<int>(IP_ServerPort);
+    const int port = static_cast<int>(g.IP_ServerPort);
     if (serverRefused) {
         reportOnce("Can not connect to Quidor via Quidor TCP/IP Server (%d.%d.%d.%d, port %d)", a, b, c, d,
                    port);
@@ -52,9 +57,9 @@ void reportFailure(bool serverRefused, U32 Address) {
 bool receiveAll(U8 *p, int n) {
     int got = 0;
     while (got < n) {
-        const int r = Socket.receive(p + got, n - got, IP_TIMEOUT_MS);
+        const int r = g.Socket.receive(p + got, n - got, IP_TIMEOUT_MS);
         if (r <= 0) {
-            Socket.close();
+            g.Socket.close();
             return false;
         }
         got += r;
@@ -63,8 +68,8 @@ bool receiveAll(U8 *p, int n) {
 }
 
 bool sendAll(const U8 *p, int n) {
-    if (Socket.send(p, n) != n) {
-        Socket.close();
+    if (g.Socket.send(p, n) != n) {
+        g.Socket.close();
         return false;
     }
     return true;
@@ -124,7 +129,7 @@ int IP_ReadGreeting(U32 Address) {
         return 0;
     }
     if (greeting[0] != 0) {
-        Socket.close();
+        g.Socket.close();
         reportFailure(true, Address);
         return 0;
     }
@@ -132,21 +137,21 @@ int IP_ReadGreeting(U32 Address) {
 }
 
 int IP_Connect() {
-    if (!SocketsStarted) {
-        if (SocketsStartFailed || !plat::startSockets()) {
-            SocketsStartFailed = true;
+    if (!g.SocketsStarted) {
+        if (g.SocketsStartFailed || !plat::startSockets()) {
+            g.SocketsStartFailed = true;
             reportFailure(false, 0);
             return 0;
         }
-        SocketsStarted = true;
+        g.SocketsStarted = true;
     }
-    CommError = 0;
+    g.CommError = 0;
     U32 address = 0;
     bool resolved = false;
-    if (IP_ServerHost[0] >= '0' && IP_ServerHost[0] <= '9') {
-        resolved = plat::parseIpv4(IP_ServerHost, address);
+    if (g.IP_ServerHost[0] >= '0' && g.IP_ServerHost[0] <= '9') {
+        resolved = plat::parseIpv4(g.IP_ServerHost, address);
     } else {
-        resolved = plat::resolveHost(IP_ServerHost, address);
+        resolved = plat::resolveHost(g.IP_ServerHost, address);
     }
     // A failed lookup leaves 0.0.0.0, which would reach a server on this
     // very machine; such a host is not connected to at all.
@@ -155,20 +160,20 @@ int IP_Connect() {
         reportFailure(false, address);
         return 0;
     }
-    if (!Socket.connect(address, IP_ServerPort, IP_TIMEOUT_MS)) {
+    if (!g.Socket.connect(address, g.IP_ServerPort, IP_TIMEOUT_MS)) {
         reportFailure(false, address);
         return 0;
     }
-    Socket.setNoDelay();
+    g.Socket.setNoDelay();
     return IP_ReadGreeting(address);
 }
 
 void IP_Close() {
-    Socket.close();
+    g.Socket.close();
 }
 
 int IP_Write(const U8 *p, int n) {
-    if (!Socket.isOpen()) {
+    if (!g.Socket.isOpen()) {
         return 0;
     }
     if (n > IP_MAX_PAYLOAD) {
@@ -190,7 +195,7 @@ int IP_Write(const U8 *p, int n) {
 }
 
 int IP_Read(U8 *p, int n) {
-    if (!Socket.isOpen() || n < 0) {
+    if (!g.Socket.isOpen() || n < 0) {
         return 0;
     }
     // A frame's count has 16 bits: a longer read (a buffer read of 32768
@@ -215,7 +220,7 @@ int IP_WriteRead(const U8 *pOut, int nOut, U8 *pIn, int nIn) {
 }
 
 int IP_WriteReadUpTo(const U8 *pOut, int nOut, U8 *pIn, int nIn, int nMin) {
-    if (!Socket.isOpen()) {
+    if (!g.Socket.isOpen()) {
         return 0;
     }
     if (nOut > IP_MAX_PAYLOAD) {
@@ -248,29 +253,33 @@ bool IP_SetServer(const char *sHost, U16 Port) {
     if (sHost == nullptr || sHost[0] == '\0' || std::strlen(sHost) >= kHostSize) {
         return false;
     }
-    std::snprintf(IP_ServerHost, sizeof IP_ServerHost, "%s", sHost);
-    IP_ServerPort = Port;
+    std::snprintf(g.IP_ServerHost, sizeof g.IP_ServerHost, "%s", sHost);
+    g.IP_ServerPort = Port;
     return true;
 }
 
 const char *IP_GetServerHost() {
-    return IP_ServerHost;
+    return g.IP_ServerHost;
 }
 U16 IP_GetServerPort() {
-    return IP_ServerPort;
+    return g.IP_ServerPort;
 }
 U8 IP_HasCommError() {
-    return CommError;
+    return g.CommError;
 }
 void IP_ClearCommError() {
-    CommError = 0;
+    g.CommError = 0;
 }
 void IP_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink_) {
-    pfErrorSink = pfErrorSink_;
+    g.pfErrorSink = pfErrorSink_;
 }
 bool IP_HasSocket() {
-    return Socket.isOpen();
+    return g.Socket.isOpen();
 }
 void IP_AdoptSocket(int NativeHandle) {
-    Socket = plat::TcpSocket::adopt(NativeHandle);
+    g.Socket = plat::TcpSocket::adopt(NativeHandle);
+}
+
+void IP_ResetState() {
+    g = State{};
 }

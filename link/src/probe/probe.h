@@ -9,7 +9,8 @@ enum : int { EMU_CONFIG_BYTES = 256, EMU_SYSTEM_CONFIG_BYTES = 256 };
 // Capability bit 6: the probe has the extended supply switch (0xF7).
 enum : U32 { EMU_CAP_SWITCH_POWER_EX = 1u << 6, EMU_CAP_EXTENDED = 1u << 31 };
 
-int ProbeConnect();
+// Connects with the connection's error output, which the transports report to.
+int ProbeConnect(FERROX_OUTPUT_FUNC pfErrorOut);
 void ProbeDisconnect();
 
 U8 EMU_IsProbeUnusable();
@@ -39,7 +40,27 @@ int EMU_SetUSBAddr(U32 Addr);
 int EMU_GetSN();
 void EMU_SetReportNegativeSN(U8 On);
 
-// Device operations (slots 39 to 41).
+// Device operation 39: the target interface switch.
 int EMU_SwitchInterface(U8 Mode);
-int EMU_SwitchPower(U8 On);
-int EMU_SwitchPowerEx(U8 On);
+
+// The supply falls below this before a switched-off target counts as off.
+enum : U16 { EMU_POWER_OFF_MILLIVOLTS = 800 };
+// The two supply switches: the plain one and the extended one (capability
+// bit 6), which answers why it refused.
+enum : U8 { EMU_CMD_SWITCH_POWER = 0xF2, EMU_CMD_SWITCH_POWER_EX = 0xF7 };
+// Switches the target supply with probe command `Command` (0xF2 or 0xF7)
+// and, when a probe-supplied target is switched off, waits for its voltage
+// to fall. 0 ok, -1 status read or switch failed, -2 the supply did not
+// fall, -3 status read failed while waiting. *pAnswer receives the probe's
+// answer byte when the switch was answered.
+int EMU_SwitchSupply(U8 Command, U8 On, U8 OnlyRecord, U8 *pAnswer);
+// The switch-off at close (0xDC) with its wait: 0 ok, -1 failed.
+int EMU_PowerOffAtClose();
+
+// What FERROX_ClrError does: the transport's error flag, and the one-shot
+// flag unless the link still fails; an open connection also has the probe's
+// system buffer cleaned.
+void EMU_ClearErrors(U8 ConnectionOpen);
+
+// Back to the state at load (empty caches, negative serial numbers told).
+void EMU_ResetState();

@@ -28,3 +28,5 @@ bool IP_HasSocket();
 // hand in a connected socket with IP_AdoptSocket). 1 ok, 0 failed.
 int IP_ReadGreeting(U32 Address);
 void IP_AdoptSocket(int NativeHandle);
+// Back to the state at load: no server, no connection (an open one is closed).
+void IP_ResetState();

@@ -10,12 +10,16 @@
 
 namespace {
 
-int TransportKind = LINK_KIND_USB;
-U8 Connected = 0;
-int UsbPort = 0;
+// The transport's choice and connection, in one place (each transport keeps
+// its own details).
+struct State {
+    int TransportKind = LINK_KIND_USB;
+    U8 Connected = 0;
+};
+State g;
 
 bool usbSelected() {
-    return TransportKind == LINK_KIND_USB;
+    return g.TransportKind == LINK_KIND_USB;
 }
 
 } // namespace
@@ -77,28 +81,27 @@ int LINK_WriteReadUpTo(const U8 *pOut, int NumOut, U8 *pIn, int NumIn, int MinIn
 }
 
 U8 LINK_Connect() {
-    if (Connected != 0) {
+    if (g.Connected != 0) {
         return 0;
     }
     const bool ok = usbSelected() ? USB_Probe() : IP_Connect() != 0;
-    Connected = ok ? 1 : 0;
+    g.Connected = ok ? 1 : 0;
     return ok ? 0 : 1;
 }
 
 void LINK_Disconnect() {
-    if (Connected != 0 && !usbSelected()) {
+    if (g.Connected != 0 && !usbSelected()) {
         IP_Close();
     }
-    Connected = 0;
+    g.Connected = 0;
 }
 
 U8 LINK_SelectUSB(int Port) {
-    const bool wasConnected = Connected != 0;
+    const bool wasConnected = g.Connected != 0;
     if (wasConnected) {
         LINK_Disconnect();
     }
-    TransportKind = LINK_KIND_USB;
-    UsbPort = Port;
+    g.TransportKind = LINK_KIND_USB;
     USB_SetPort(Port);
     return wasConnected ? LINK_Connect() : 0;
 }
@@ -107,11 +110,11 @@ U8 LINK_SelectTCPIP(const char *sHost, int Port) {
     if (sHost == nullptr || sHost[0] == '\0' || Port < 1 || Port > 65535 || std::strlen(sHost) >= 512) {
         return 1;
     }
-    const bool wasConnected = Connected != 0;
+    const bool wasConnected = g.Connected != 0;
     if (wasConnected) {
         LINK_Disconnect();
     }
-    TransportKind = LINK_KIND_TCPIP;
+    g.TransportKind = LINK_KIND_TCPIP;
     IP_SetServer(sHost, static_cast<U16>(Port));
     return wasConnected ? LINK_Connect() : 0;
 }
@@ -121,13 +124,13 @@ U8 LINK_SelectTCPIP(const char *sHost, int Port) {
 void LINK_FlushInput() {}
 
 int LINK_GetTransportKind() {
-    return TransportKind;
+    return g.TransportKind;
 }
 int LINK_GetUsbPort() {
-    return UsbPort;
+    return USB_GetPort();
 }
 U8 LINK_IsConnected() {
-    return Connected;
+    return g.Connected;
 }
 
 bool LINK_ParseServerAddress(const char *sText, char *pHost, int HostSize, int *pPort) {
@@ -169,4 +172,10 @@ void LINK_ReportCommError(U8 *pCommError, FERROX_OUTPUT_FUNC pfErrorSink, const 
     char text[1024];
     std::vsnprintf(text, sizeof text, sFormat, Args);
     pfErrorSink(text);
+}
+
+void LINK_ResetState() {
+    USB_ResetState();
+    IP_ResetState();
+    g = State{};
 }
