@@ -995,6 +995,7 @@ TEST(HostileCallback, AnErrorOutputFunctionMayCallInAndClose) {
     options.targetProtected = true;
     sim::Probe probe(options);
     sim::DeviceFront front(probe);
+    callbacks = 0;
     ASSERT_EQ(FERROX_Open(nullptr, closingErrorOut), 0);
     U8 data[2] = {};
     EXPECT_EQ(FERROX_CPU_GetData(0, 2, data), -1);

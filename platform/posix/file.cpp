@@ -227,4 +227,9 @@ void failReadAfter(unsigned goodReads) {
     readsBeforeFailure.store(goodReads + 1);
 }
 
+void clearFileFaults() {
+    writesToFail.store(0);
+    readsBeforeFailure.store(0);
+}
+
 } // namespace plat

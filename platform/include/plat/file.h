@@ -69,5 +69,6 @@ bool isValidFileName(const char *name);
 // and make the File::read after the next `goodReads` ones fail once.
 void failNextWrites(unsigned count);
 void failReadAfter(unsigned goodReads);
+void clearFileFaults();
 
 } // namespace plat
