@@ -37,7 +37,7 @@ public:
 
 private:
     plat::ScopedVirtualClock clock_{1000};
-    sim::Probe probe_;
+    sim::Probe probe_{*clock_};
     sim::DeviceFront front_;
     std::atomic<std::uint64_t> exchanges_{0};
     bool ok_ = false;

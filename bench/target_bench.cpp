@@ -16,7 +16,7 @@ namespace {
 // An open connection to a simulated target halted in its monitor.
 template <typename Op> void runHalted(benchmark::State &state, Op op) {
     plat::ScopedVirtualClock clock(1000);
-    sim::Probe probe;
+    sim::Probe probe(*clock);
     sim::DeviceFront front(probe);
     if (FERROX_Open(nullptr, nullptr) != 0 || FERROX_CPU_EnterMonitor() != 0) {
         state.SkipWithError("no target in monitor mode");

@@ -1,6 +1,7 @@
 #include "MEMAREA_Int.h"
 
 #include "plat/clock.h"
+#include "plat/mutex.h"
 
 #include <gtest/gtest.h>
 
@@ -349,14 +350,30 @@ TEST_F(MemArea, LockIsRecursiveAndWaitsAtMostTenSeconds) {
     EXPECT_EQ(add(0x10, 4), 0);
 
     std::atomic<int> other{1};
+    std::atomic<U32> waited{0};
     std::thread t([&] {
         const U32 start = plat::tickMs();
         other = MEMAREA__Lock(h_);
-        EXPECT_GE(plat::tickMs() - start, 10000u);
-        EXPECT_EQ(add(0x20, 4), -2); // the public add gives up as well
+        waited = plat::tickMs() - start;
     });
+    // The wait ends when virtual time has passed its ten seconds.
+    const auto *lock = static_cast<plat::TimedRecursiveMutex *>(h_->hMutex);
+    while (lock->waiting() == 0) {
+        std::this_thread::yield();
+    }
+    clock->advance(10000);
     t.join();
     EXPECT_EQ(other.load(), -1);
+    EXPECT_EQ(waited.load(), 10000u);
+    std::thread publicAdd([&] {
+        other = add(0x20, 4); // the public add gives up as well
+    });
+    while (lock->waiting() == 0) {
+        std::this_thread::yield();
+    }
+    clock->advance(10000);
+    publicAdd.join();
+    EXPECT_EQ(other.load(), -2);
     MEMAREA__Unlock(h_);
     MEMAREA__Unlock(h_);
 

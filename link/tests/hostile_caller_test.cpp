@@ -151,7 +151,7 @@ protected:
     const std::string log_ = ferrox_test::tempLogPath("hostile_sim");
     plat::ScopedVirtualClock clock_{1000};
     ferrox_test::CaptureMessageBoxes boxes_;
-    sim::Probe probe_;
+    sim::Probe probe_{*clock_};
     sim::DeviceFront front_;
     std::atomic<std::size_t> sent_{0};
 };
@@ -956,7 +956,7 @@ TEST(HostileNotOpen, EveryExportAnswersItsNotOpenValueBeforeOpenAndAfterClose) {
         everyExportNotOpen();
     }
     {
-        sim::Probe probe;
+        sim::Probe probe(*clock);
         sim::DeviceFront front(probe);
         ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
         ASSERT_EQ(FERROX_CPU_EnterMonitor(), 0);
@@ -967,7 +967,7 @@ TEST(HostileNotOpen, EveryExportAnswersItsNotOpenValueBeforeOpenAndAfterClose) {
         everyExportNotOpen();
     }
     // With a probe back, the library opens and works again.
-    sim::Probe probe;
+    sim::Probe probe(*clock);
     sim::DeviceFront front(probe);
     EXPECT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     EXPECT_EQ(FERROX_CPU_EnterMonitor(), 0);
@@ -993,7 +993,7 @@ TEST(HostileCallback, AnErrorOutputFunctionMayCallInAndClose) {
     ferrox_test::CaptureMessageBoxes boxes;
     sim::ProbeOptions options;
     options.targetProtected = true;
-    sim::Probe probe(options);
+    sim::Probe probe(*clock, options);
     sim::DeviceFront front(probe);
     callbacks = 0;
     ASSERT_EQ(FERROX_Open(nullptr, closingErrorOut), 0);
@@ -1019,7 +1019,7 @@ TEST(HostileCallback, AnErrorOutputFunctionMayCallInAndClose) {
 TEST(HostileUnplugged, CallsWithoutTheProbeFailCleanlyAndAReopenWorks) {
     plat::ScopedVirtualClock clock(1000);
     ferrox_test::CaptureMessageBoxes boxes;
-    sim::Probe probe;
+    sim::Probe probe(*clock);
     auto front = std::make_unique<sim::DeviceFront>(probe);
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     ASSERT_EQ(FERROX_CPU_EnterMonitor(), 0);
@@ -1087,10 +1087,10 @@ TEST(HostileUnplugged, CallsWithoutTheProbeFailCleanlyAndAReopenWorks) {
 // in its own frames: short buffers and refused codes leave the stream in
 // step.
 TEST(HostileTcp, OddBuffersAndCodesKeepTheServerStreamInStep) {
-    sim::Probe probe;
+    plat::ScopedVirtualClock clock(0);
+    sim::Probe probe(*clock);
     ferrox_test::SimTcpServer tcp(probe);
     ASSERT_TRUE(tcp.start());
-    plat::ScopedVirtualClock clock(0);
     ferrox_test::CaptureMessageBoxes boxes;
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     ASSERT_EQ(FERROX_CPU_EnterMonitor(), 0);

@@ -107,7 +107,7 @@ protected:
     }
 
     plat::ScopedVirtualClock clock_{1000};
-    sim::Probe probe_;
+    sim::Probe probe_{*clock_};
     sim::DeviceFront front_;
     CommandCount commands_;
 };
@@ -332,7 +332,7 @@ TEST(MemorySimProtected, EraseSetsTheTimeLimitBackWhenTheTargetIsLostAfterwards)
     plat::ScopedVirtualClock clock(1000);
     sim::ProbeOptions options;
     options.targetProtected = true;
-    sim::Probe probe(options);
+    sim::Probe probe(*clock, options);
     sim::DeviceFront front(probe);
     // The target goes away as soon as it has answered the erase.
     bool eraseSent = false;
@@ -361,7 +361,7 @@ TEST(MemorySimProtected, EraseSetsTheTimeLimitBackWhenTheTargetIsLostAfterwards)
 
 TEST(MemorySimTcp, MemoriesAndProtectionOverTcp) {
     plat::ScopedVirtualClock clock(1000);
-    sim::Probe probe;
+    sim::Probe probe(*clock);
     ferrox_test::SimTcpServer tcp(probe);
     ASSERT_TRUE(tcp.start());
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);

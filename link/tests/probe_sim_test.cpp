@@ -42,7 +42,7 @@ std::vector<std::uint8_t> imageWithBanner(const std::string &text) {
 
 class ProbeSim : public ::testing::Test {
 protected:
-    explicit ProbeSim(const sim::ProbeOptions &options = {}) : probe_(options), front_(probe_) {
+    explicit ProbeSim(const sim::ProbeOptions &options = {}) : probe_(*clock_, options), front_(probe_) {
         probe_.setTrace([this](bool toProbe, const std::uint8_t *p, std::size_t n) {
             if (toProbe && n > 0 && p[0] == 0x06 && n == 1) {
                 ++downloads_;
@@ -58,7 +58,7 @@ protected:
     }
 
     plat::ScopedVirtualClock clock_{1000};
-    sim::Probe probe_;
+    sim::Probe probe_{*clock_};
     sim::DeviceFront front_;
     int downloads_ = 0;
 };
@@ -284,10 +284,10 @@ TEST_F(ProbeSim, BuffersCollectWhatTheProbeRecorded) {
 TEST(ProbeSimTcp, OpenOverTcpFillsTheCaches) {
     sim::ProbeOptions options;
     options.firmware = sim::ProbeOptions::Firmware::Older;
-    sim::Probe probe(options);
+    plat::ScopedVirtualClock clock(0);
+    sim::Probe probe(*clock, options);
     ferrox_test::SimTcpServer tcp(probe);
     ASSERT_TRUE(tcp.start());
-    plat::ScopedVirtualClock clock(0);
     EXPECT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
     char fw[256];
     FERROX_EMU_GetFirmwareString(fw, sizeof fw);

@@ -97,7 +97,7 @@ private:
 
 class TargetSim : public ::testing::Test {
 protected:
-    explicit TargetSim(const sim::ProbeOptions &options = {}) : probe_(options), front_(probe_) {
+    explicit TargetSim(const sim::ProbeOptions &options = {}) : probe_(*clock_, options), front_(probe_) {
         probe_.setTrace([this](bool toProbe, const std::uint8_t *p, std::size_t n) {
             if (toProbe) {
                 trace_.record(p, n);
@@ -116,7 +116,7 @@ protected:
     }
 
     plat::ScopedVirtualClock clock_{1000};
-    sim::Probe probe_;
+    sim::Probe probe_{*clock_};
     sim::DeviceFront front_;
     Trace trace_;
 };
@@ -369,7 +369,7 @@ TEST_F(NoTargetSim, EntryFailsWithNoTargetNotAsProtected) {
 
 TEST(TargetSimTcp, ExecutionControlOverTcp) {
     plat::ScopedVirtualClock clock(1000);
-    sim::Probe probe;
+    sim::Probe probe(*clock);
     ferrox_test::SimTcpServer tcp(probe);
     ASSERT_TRUE(tcp.start());
     ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
@@ -391,7 +391,29 @@ TEST(TargetSimTcp, ExecutionControlOverTcp) {
     EXPECT_EQ(FERROX_CPU_GetStatus(0) & 0xD007, 0xD003);
     EXPECT_TRUE(captured().errors.empty());
     FERROX_CloseEx(2);
-    EXPECT_TRUE(tcp.server().withProbe([](sim::Probe &p) { return p.supplyOn(); }));
+    EXPECT_TRUE(tcp.withProbe([](sim::Probe &p) { return p.supplyOn(); }));
+}
+
+} // namespace
+
+namespace {
+
+// One of the few tests over a real socket: the probe server on a thread of
+// its own, the wall clock on both sides.
+TEST(TargetSimTcp, OverARealLoopbackSocketOnTheWallClock) {
+    sim::Probe probe(plat::realClock());
+    ferrox_test::SimTcpServer tcp(probe, ferrox_test::SimTcpServer::Over::Loopback);
+    ASSERT_TRUE(tcp.start());
+    ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    ASSERT_EQ(FERROX_CPU_EnterMonitor(), 0);
+    const U8 data[4] = {0x11, 0x22, 0x33, 0x44};
+    EXPECT_EQ(FERROX_CPU_SetData(0x100, 4, data), 4);
+    U8 back[4] = {};
+    EXPECT_EQ(FERROX_CPU_GetData(0x100, 4, back), 4);
+    EXPECT_EQ(std::vector<U8>(back, back + 4), std::vector<U8>(data, data + 4));
+    EXPECT_EQ(FERROX_CPU_IsHalted(), FERROX_HALT_STATE_USER);
+    FERROX_Close();
+    EXPECT_TRUE(captured().errors.empty());
 }
 
 } // namespace

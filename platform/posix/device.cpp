@@ -84,9 +84,13 @@ bool IoCompletion::wait(std::uint32_t timeoutMs) {
             }
             cv_.wait_for(lock, std::chrono::milliseconds(slice));
         } else {
-            // Virtual time: every miss advances the clock by a millisecond.
+            // Virtual time: an in-process device answers at once or at the
+            // time it named, so the clock goes straight to that time, or to
+            // the deadline when nothing is on its way.
+            const std::uint32_t left = timeoutMs - elapsed;
+            const std::uint32_t step = due_ ? std::min(left, std::max<std::uint32_t>(1, dueTick_ - now)) : left;
             lock.unlock();
-            c.sleepMs(1);
+            c.sleepMs(step);
             lock.lock();
         }
     }

@@ -16,37 +16,23 @@
 namespace plat {
 namespace {
 
-// Waits until `fd` is ready for `events` or `timeoutMs` passed on the
-// platform clock. 1 ready, 0 timed out, -1 error.
+// Waits until `fd` is ready for `events` or `timeoutMs` of wall-clock time
+// passed. 1 ready, 0 timed out, -1 error.
 int waitReady(int fd, short events, std::uint32_t timeoutMs) {
-    Clock &c = clock();
+    Clock &c = realClock();
     const std::uint32_t start = c.tickMs();
-    if (!c.isReal() && timeoutMs > 0) {
-        pollfd pfd{fd, events, 0};
-        int rc = 0;
-        do {
-            rc = ::poll(&pfd, 1, static_cast<int>(kPeerGraceMs));
-        } while (rc < 0 && errno == EINTR);
-        if (rc != 0) {
-            return rc > 0 ? 1 : -1;
-        }
-    }
     for (;;) {
         const std::uint32_t elapsed = c.tickMs() - start;
         pollfd pfd{fd, events, 0};
-        const int wait = c.isReal() ? static_cast<int>(timeoutMs > elapsed ? timeoutMs - elapsed : 0) : 0;
-        const int rc = ::poll(&pfd, 1, wait);
+        const int rc = ::poll(&pfd, 1, static_cast<int>(timeoutMs > elapsed ? timeoutMs - elapsed : 0));
         if (rc > 0) {
             return 1;
         }
         if (rc < 0 && errno != EINTR) {
             return -1;
         }
-        if (c.tickMs() - start >= timeoutMs) {
+        if (rc == 0 && c.tickMs() - start >= timeoutMs) {
             return 0;
-        }
-        if (!c.isReal()) {
-            c.sleepMs(1);
         }
     }
 }

@@ -17,26 +17,28 @@ TEST(TimedRecursiveMutex, RecursiveForItsOwner) {
     m.unlock();
 }
 
-TEST(TimedRecursiveMutex, WaitGivesUpAfterTimeoutInVirtualTime) {
+// In virtual time a wait for another thread's lock ends when the clock has
+// been moved past its deadline, at exactly that time.
+TEST(TimedRecursiveMutex, WaitGivesUpWhenVirtualTimePassesItsDeadline) {
     plat::ScopedVirtualClock clock(1000);
     plat::TimedRecursiveMutex m;
-    std::atomic<bool> held{false};
-    std::atomic<bool> release{false};
-    std::thread owner([&] {
-        ASSERT_EQ(m.lockFor(0), plat::TimedRecursiveMutex::WaitResult::Locked);
-        held = true;
-        while (!release) {
-            std::this_thread::yield();
-        }
-        m.unlock();
+    ASSERT_EQ(m.lockFor(0), plat::TimedRecursiveMutex::WaitResult::Locked);
+    std::atomic<int> result{-1};
+    std::atomic<std::uint32_t> gaveUpAt{0};
+    std::thread waiter([&] {
+        result = m.lockFor(10000) == plat::TimedRecursiveMutex::WaitResult::Locked ? 1 : 0;
+        gaveUpAt = clock->tickMs();
     });
-    while (!held) {
+    while (m.waiting() == 0) {
         std::this_thread::yield();
     }
-    EXPECT_EQ(m.lockFor(10000), plat::TimedRecursiveMutex::WaitResult::TimedOut);
-    EXPECT_GE(clock->tickMs() - 1000, 10000u);
-    release = true;
-    owner.join();
+    clock->advance(9999);
+    EXPECT_EQ(result.load(), -1); // not yet
+    clock->advance(1);
+    waiter.join();
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_EQ(gaveUpAt.load(), 11000u);
+    m.unlock();
     EXPECT_EQ(m.lockFor(10000), plat::TimedRecursiveMutex::WaitResult::Locked);
     m.unlock();
 }
@@ -60,6 +62,13 @@ TEST(TimedRecursiveMutex, VirtualTimeStandsStillWhileABusyHolderFinishes) {
     EXPECT_EQ(clock->tickMs(), 1000u);
     m.unlock();
     owner.join();
+}
+
+TEST(TimedRecursiveMutex, OnTheWallClockAWaitEndsAfterItsTimeOut) {
+    plat::TimedRecursiveMutex m;
+    ASSERT_EQ(m.lockFor(0), plat::TimedRecursiveMutex::WaitResult::Locked);
+    std::thread([&] { EXPECT_EQ(m.lockFor(20), plat::TimedRecursiveMutex::WaitResult::TimedOut); }).join();
+    m.unlock();
 }
 
 } // namespace

@@ -38,7 +38,7 @@ void enterMonitor(sim::Probe &probe) {
 }
 
 void BM_ProbeModelDataRead256(benchmark::State &state) {
-    sim::Probe probe;
+    sim::Probe probe(plat::realClock());
     enterMonitor(probe);
     const auto request = dataRead256();
     std::uint8_t answer[kAnswerBytes];
@@ -72,7 +72,7 @@ void dataReadsThroughTheLink(benchmark::State &state) {
 }
 
 void BM_UsbTransportDataRead256(benchmark::State &state) {
-    sim::Probe probe;
+    sim::Probe probe(plat::realClock());
     enterMonitor(probe);
     sim::DeviceFront front(probe);
     LINK_SelectUSB(0);
@@ -83,7 +83,7 @@ void BM_UsbTransportDataRead256(benchmark::State &state) {
 BENCHMARK(BM_UsbTransportDataRead256);
 
 void BM_TcpLoopbackDataRead256(benchmark::State &state) {
-    sim::Probe probe;
+    sim::Probe probe(plat::realClock());
     enterMonitor(probe);
     sim::TcpServer server(probe);
     std::string error;

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     options.shortFirmwareString = (setup & 0x10) != 0;
     options.bufferText = (setup & 0x20) != 0 ? "fuzz" : "";
     options.hwVersion = (setup & 0x40) != 0 ? 21000 : 22000;
-    sim::Probe probe(options);
+    sim::Probe probe(*clock, options);
     if ((setup & 0x80) != 0) {
         probe.target().injectBrownOuts(-1);
         probe.target().injectProgramFailures(-1);

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::fclose(f);
     }
     plat::ScopedVirtualClock clock;
-    sim::Probe probe;
+    sim::Probe probe(*clock);
     std::string error;
     if (!sim::loadState(probe, dir, error) && error.empty()) {
         __builtin_trap(); // a refusal always says why

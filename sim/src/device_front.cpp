@@ -149,7 +149,7 @@ void DeviceFront::servePendingLocked() {
     }
     // A bulk read ends with whatever the probe sent in one go; a late answer
     // completes when its time comes on the platform clock.
-    if (due == plat::tickMs()) {
+    if (due == probe_.clock().tickMs()) {
         pending_.io->complete(static_cast<std::uint32_t>(n));
     } else {
         pending_.io->completeAt(due, static_cast<std::uint32_t>(n));

@@ -56,8 +56,8 @@ bool isDue(std::uint32_t now, std::uint32_t due) {
 
 } // namespace
 
-Probe::Probe(const ProbeOptions &options)
-    : options_(options), target_(options.target), targetPresent_(options.targetPresent),
+Probe::Probe(plat::Clock &clock, const ProbeOptions &options)
+    : clock_(clock), options_(options), target_(options.target), targetPresent_(options.targetPresent),
       selfPowered_(options.selfPowered) {
     config_.fill(0xFF);
     config_[0] = 0;                         // USB address 0
@@ -81,7 +81,7 @@ Probe::Probe(const ProbeOptions &options)
     in_.reserve(1024);
     answer_.reserve(1024);
     collected_.reserve(kMaxAnswerWords);
-    lastTick_ = plat::tickMs();
+    lastTick_ = clock_.tickMs();
     syncPower();
 }
 
@@ -133,7 +133,7 @@ void Probe::write(const std::uint8_t *data, std::size_t size) {
 }
 
 std::size_t Probe::read(std::uint8_t *data, std::size_t size) {
-    const std::uint32_t now = plat::tickMs();
+    const std::uint32_t now = clock_.tickMs();
     std::size_t done = 0;
     while (done < size && !out_.empty() && isDue(now, out_.front().due)) {
         Chunk &c = out_.front();
@@ -149,7 +149,7 @@ std::size_t Probe::read(std::uint8_t *data, std::size_t size) {
 }
 
 std::size_t Probe::readAhead(std::uint8_t *data, std::size_t size, std::uint32_t &due) {
-    due = plat::tickMs();
+    due = clock_.tickMs();
     std::size_t done = 0;
     while (done < size && !out_.empty()) {
         Chunk &c = out_.front();
@@ -168,7 +168,7 @@ std::size_t Probe::readAhead(std::uint8_t *data, std::size_t size, std::uint32_t
 }
 
 std::size_t Probe::available() const {
-    const std::uint32_t now = plat::tickMs();
+    const std::uint32_t now = clock_.tickMs();
     std::size_t n = 0;
     for (const Chunk &c : out_) {
         if (!isDue(now, c.due)) {
@@ -180,7 +180,7 @@ std::size_t Probe::available() const {
 }
 
 bool Probe::latePending(std::uint32_t &tick) const {
-    const std::uint32_t now = plat::tickMs();
+    const std::uint32_t now = clock_.tickMs();
     for (const Chunk &c : out_) {
         if (!isDue(now, c.due)) {
             tick = c.due;
@@ -218,7 +218,7 @@ void Probe::emit(std::uint8_t command, const std::uint8_t *bytes, std::size_t si
         }
     }
     Chunk chunk;
-    chunk.due = plat::tickMs();
+    chunk.due = clock_.tickMs();
     switch (kind) {
     case FaultKind::Nothing:
         return;
@@ -248,7 +248,7 @@ void Probe::emit(std::uint8_t command, const std::uint8_t *bytes, std::size_t si
 // Time and power
 
 void Probe::tick() {
-    const std::uint32_t now = plat::tickMs();
+    const std::uint32_t now = clock_.tickMs();
     const std::uint64_t elapsed = static_cast<std::uint32_t>(now - lastTick_);
     lastTick_ = now;
     syncPower();
@@ -266,7 +266,7 @@ std::uint16_t Probe::targetMillivolts() {
         return supplyMv_;
     }
     const std::uint64_t fall =
-        static_cast<std::uint64_t>(static_cast<std::uint32_t>(plat::tickMs() - offTick_)) *
+        static_cast<std::uint64_t>(static_cast<std::uint32_t>(clock_.tickMs() - offTick_)) *
         kDecayMillivoltsPerMs;
     return fall >= decayFromMv_ ? 0 : static_cast<std::uint16_t>(decayFromMv_ - fall);
 }
@@ -294,7 +294,7 @@ void Probe::switchSupply(bool on, std::uint16_t millivolts) {
         supplyMv_ = millivolts;
     } else if (supplyOn_) {
         decayFromMv_ = supplyMv_;
-        offTick_ = plat::tickMs();
+        offTick_ = clock_.tickMs();
         supplyOn_ = false;
     }
     syncPower();

@@ -39,9 +39,6 @@ bool sendAll(int fd, const std::uint8_t *data, std::size_t size) {
 
 } // namespace
 
-FrameSession::FrameSession(Probe &probe, std::function<bool(std::uint32_t)> wait)
-    : probe_(probe), wait_(std::move(wait)) {}
-
 std::vector<std::uint8_t> FrameSession::greeting(std::uint8_t status, const std::string &identification) {
     const std::size_t len = std::min<std::size_t>(identification.size(), 255);
     std::vector<std::uint8_t> g(4 + len, 0);
@@ -58,7 +55,29 @@ void FrameSession::feed(const std::uint8_t *data, std::size_t size, std::vector<
         return;
     }
     in_.insert(in_.end(), data, data + size);
-    while (!closed_ && processOne(out)) {
+    drain(out);
+}
+
+bool FrameSession::waiting(std::uint32_t &tick) const {
+    if (!readPending_ || closed_) {
+        return false;
+    }
+    if (!probe_.latePending(tick)) {
+        tick = probe_.clock().tickMs(); // nothing on its way any more: go on now
+    }
+    return true;
+}
+
+void FrameSession::resume(std::vector<std::uint8_t> &out) {
+    if (readPending_ && !answerRead(pendingRead_, out)) {
+        return;
+    }
+    drain(out);
+}
+
+// Serves every whole frame that has come, unless a read waits.
+void FrameSession::drain(std::vector<std::uint8_t> &out) {
+    while (!closed_ && !readPending_ && processOne(out)) {
     }
     if (inPos_ == in_.size()) {
         in_.clear();
@@ -115,18 +134,23 @@ bool FrameSession::processOne(std::vector<std::uint8_t> &out) {
     }
 }
 
-// Answers with what the probe has, waiting only for answers that are on
-// their way (late); a short count tells the client that the probe sent less.
-void FrameSession::answerRead(std::size_t wanted, std::vector<std::uint8_t> &out) {
+// Answers with what the probe has. An answer on its way (late) is waited
+// for: the read is held, and false tells the caller to come back at its time.
+bool FrameSession::answerRead(std::size_t wanted, std::vector<std::uint8_t> &out) {
     std::uint32_t due = 0;
-    while (probe_.available() < wanted && probe_.latePending(due) && wait_(due)) {
+    if (probe_.available() < wanted && probe_.latePending(due)) {
+        readPending_ = true;
+        pendingRead_ = wanted;
+        return false;
     }
+    readPending_ = false;
     scratch_.resize(wanted);
     const std::size_t got = probe_.read(scratch_.data(), wanted);
     scramble(scratch_.data(), got);
     out.push_back(static_cast<std::uint8_t>(got & 0xFF));
     out.push_back(static_cast<std::uint8_t>(got >> 8));
     out.insert(out.end(), scratch_.begin(), scratch_.begin() + static_cast<std::ptrdiff_t>(got));
+    return true;
 }
 
 bool parseHostPort(const std::string &text, std::string &host, std::uint16_t &port) {
@@ -220,14 +244,7 @@ void TcpServer::serveClient(int fd) {
     if (!sendAll(fd, hello.data(), hello.size())) {
         return;
     }
-    FrameSession session(probe_, [this](std::uint32_t due) {
-        // Let the late answer's time come without holding the probe.
-        const std::uint32_t now = plat::tickMs();
-        mutex_.unlock();
-        plat::sleepMs(std::min<std::uint32_t>(static_cast<std::uint32_t>(due - now), 50));
-        mutex_.lock();
-        return !stop_.load();
-    });
+    FrameSession session(probe_);
     std::vector<std::uint8_t> buffer(65536 + 8);
     std::vector<std::uint8_t> out;
     while (!stop_.load()) {
@@ -244,10 +261,22 @@ void TcpServer::serveClient(int fd) {
             return;
         }
         out.clear();
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            session.feed(buffer.data(), static_cast<std::size_t>(n), out);
+        std::unique_lock<std::mutex> lock(mutex_);
+        session.feed(buffer.data(), static_cast<std::size_t>(n), out);
+        // A late answer: its time comes on the probe's clock, without
+        // holding the probe meanwhile.
+        for (std::uint32_t due = 0; session.waiting(due) && !stop_.load();) {
+            plat::Clock &c = probe_.clock();
+            const std::uint32_t now = c.tickMs();
+            if (static_cast<std::int32_t>(due - now) > 0) {
+                lock.unlock();
+                c.sleepMs(std::min<std::uint32_t>(due - now, 50));
+                lock.lock();
+                continue;
+            }
+            session.resume(out);
         }
+        lock.unlock();
         if (!out.empty() && !sendAll(fd, out.data(), out.size())) {
             return;
         }
@@ -255,6 +284,52 @@ void TcpServer::serveClient(int fd) {
             return;
         }
     }
+}
+
+// ------------------------------------------------------- in-process front
+
+namespace {
+
+// One connection of the in-process front.
+class SessionPeer final : public plat::StreamPeer {
+public:
+    SessionPeer(Probe &probe, std::vector<std::uint8_t> greeting) : session_(probe), out_(std::move(greeting)) {}
+    void take(const std::uint8_t *data, std::size_t size) override { session_.feed(data, size, out_); }
+    bool give(std::uint32_t now, std::vector<std::uint8_t> &out) override {
+        std::uint32_t due = 0;
+        while (session_.waiting(due) && static_cast<std::int32_t>(now - due) >= 0) {
+            session_.resume(out_);
+        }
+        out.insert(out.end(), out_.begin(), out_.end());
+        out_.clear();
+        return !session_.closed();
+    }
+    bool nextDue(std::uint32_t &tick) override { return session_.waiting(tick); }
+
+private:
+    FrameSession session_;
+    std::vector<std::uint8_t> out_;
+};
+
+} // namespace
+
+StreamFront::StreamFront(Probe &probe, std::uint32_t address, std::uint16_t port)
+    : probe_(probe), address_(address), port_(port) {
+    plat::registerStreamProvider(this);
+}
+
+StreamFront::~StreamFront() {
+    plat::unregisterStreamProvider(this);
+}
+
+std::unique_ptr<plat::ByteStream> StreamFront::connect(std::uint32_t address, std::uint16_t port) {
+    if (address != address_ || port != port_) {
+        return nullptr;
+    }
+    ++connections_;
+    probe_.resetStreams();
+    return std::make_unique<plat::PeerStream>(
+        std::make_shared<SessionPeer>(probe_, FrameSession::greeting(greetingStatus, identification)));
 }
 
 } // namespace sim

@@ -25,7 +25,7 @@ protected:
     }
 
     plat::ScopedVirtualClock clock_{5000};
-    sim::Probe probe_;
+    sim::Probe probe_{*clock_};
     sim::DeviceFront front_{probe_};
 };
 

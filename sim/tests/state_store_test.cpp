@@ -26,7 +26,7 @@ protected:
 };
 
 TEST_F(StateStore, EverythingKeptComesBack) {
-    sim::Probe first;
+    sim::Probe first{*clock_};
     first.configMemory()[4] = 2;
     first.systemConfig()[0] = 0x2A;
     first.target().dataMemory()[0x1FFF] = 0x11;
@@ -41,7 +41,7 @@ TEST_F(StateStore, EverythingKeptComesBack) {
     std::string error;
     ASSERT_TRUE(sim::saveState(first, dir_.string(), error)) << error;
 
-    sim::Probe second;
+    sim::Probe second{*clock_};
     ASSERT_TRUE(sim::loadState(second, dir_.string(), error)) << error;
     EXPECT_EQ(second.configMemory()[4], 2);
     EXPECT_EQ(second.serialNumber(), 0xFFFFFF2Au);
@@ -54,7 +54,7 @@ TEST_F(StateStore, EverythingKeptComesBack) {
 }
 
 TEST_F(StateStore, MissingFolderIsAFreshProbeAndAWrongSizeIsRefused) {
-    sim::Probe probe;
+    sim::Probe probe(*clock_);
     std::string error;
     EXPECT_TRUE(sim::loadState(probe, dir_.string(), error));
     fs::create_directories(dir_);

@@ -77,7 +77,7 @@ inline Answer parseAnswer(const Bytes &b) {
 // A probe in virtual time with a few shorthands.
 class Harness {
 public:
-    explicit Harness(const sim::ProbeOptions &options = {}) : clock_(1000), probe_(options) {}
+    explicit Harness(const sim::ProbeOptions &options = {}) : clock_(1000), probe_(*clock_, options) {}
 
     Bytes exchange(const Bytes &request) {
         probe_.write(request.data(), request.size());

@@ -46,7 +46,7 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    sim::Probe probe(options.probe);
+    sim::Probe probe(plat::realClock(), options.probe);
     if (!options.stateDir.empty() && !sim::loadState(probe, options.stateDir, error)) {
         std::fprintf(stderr, "quidorsim: %s\n", error.c_str());
         return 1;

@@ -1,6 +1,7 @@
 // Text commands of FERROX_EMU_ExecCommand against the simulated probe. The
 // first input byte picks the reply size; the rest is the command text.
 #include "Ferrox.h"
+#include "api.h"
 
 #include "sim/device_front.h"
 #include "sim/probe.h"
@@ -19,13 +20,15 @@ void quiet(const char *) {}
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     static plat::VirtualClock clock;
     static bool clockSet = (plat::setClock(&clock), true);
-    static sim::Probe probe;
-    static sim::DeviceFront front(probe);
     (void)clockSet;
     if (size == 0 || size > 4096) {
         return 0;
     }
-    if (FERROX_IsOpen() == 0 && FERROX_Open(nullptr, quiet) != 0) {
+    // Each input meets a fresh library and a fresh probe.
+    API_ResetState();
+    sim::Probe probe(clock);
+    sim::DeviceFront front(probe);
+    if (FERROX_Open(nullptr, quiet) != 0) {
         return 0;
     }
     const int replySize = data[0] % 80;

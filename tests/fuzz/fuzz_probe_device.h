@@ -3,6 +3,8 @@
 // the transport times out (in virtual time) and the link falls silent.
 #pragma once
 
+#include "api.h"
+
 #include "plat/clock.h"
 #include "plat/device.h"
 
@@ -83,8 +85,9 @@ private:
 };
 
 // The fuzz target's probe, installed on first use together with a virtual
-// clock (so the transport's time-outs cost nothing), fed `data` for this run.
-// A target uses one mode for all its runs.
+// clock (so the transport's time-outs cost nothing), fed `data` for this run,
+// with the library as just loaded: every input runs alone, so an input that
+// found a fault reproduces by itself. A target uses one mode for all its runs.
 inline FuzzProbeDevice &feedProbe(FuzzProbeDevice::Mode mode, const std::uint8_t *data, std::size_t size) {
     static plat::VirtualClock clock;
     static FuzzProbeDevice probe(mode);
@@ -94,6 +97,7 @@ inline FuzzProbeDevice &feedProbe(FuzzProbeDevice::Mode mode, const std::uint8_t
         return true;
     }();
     (void)installed;
+    API_ResetState();
     probe.reset(data, size);
     return probe;
 }

@@ -1,33 +1,50 @@
 // The host side of the TCP/IP transport reading whatever a server sends:
 // the greeting, answer counts and payloads of read and write-read frames.
+#include "api.h"
 #include "tcpip.h"
+
+#include "plat/clock.h"
+#include "plat/stream.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <memory>
+
+namespace {
+
+// A server whose whole stream is the input: given out in pieces of the
+// sizes the input's own bytes pick, then silence.
+class InputServer final : public plat::StreamPeer {
+public:
+    InputServer(const std::uint8_t *data, std::size_t size) : data_(data), size_(size) {}
+    void take(const std::uint8_t *, std::size_t) override {}
+    bool give(std::uint32_t, std::vector<std::uint8_t> &out) override {
+        if (pos_ < size_) {
+            const std::size_t n = std::min<std::size_t>(size_ - pos_, 1 + data_[pos_] % 97);
+            out.insert(out.end(), data_ + pos_, data_ + pos_ + n);
+            pos_ += n;
+        }
+        return true;
+    }
+    bool nextDue(std::uint32_t &) override { return false; }
+
+private:
+    const std::uint8_t *data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+};
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    // The server's whole stream is the input; it ends where the input ends.
+    static plat::VirtualClock clock;
+    static bool clockSet = (plat::setClock(&clock), true);
+    (void)clockSet;
     if (size > 60000) {
         return 0;
     }
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-        return 0;
-    }
-    int bufSize = 256 * 1024;
-    ::setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &bufSize, sizeof bufSize);
-    ::setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &bufSize, sizeof bufSize);
-    for (std::size_t sent = 0; sent < size;) {
-        ssize_t n = ::send(fds[1], data + sent, size - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            break;
-        }
-        sent += static_cast<std::size_t>(n);
-    }
-    ::shutdown(fds[1], SHUT_WR);
-    IP_AdoptSocket(fds[0]);
+    API_ResetState();
+    IP_AdoptStream(std::make_unique<plat::PeerStream>(std::make_shared<InputServer>(data, size)));
 
     static const int kSizes[] = {1, 2, 8, 4, 256, 514, 3, 32};
     std::uint8_t request[8] = {0xCD, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
@@ -42,6 +59,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
     IP_Close();
-    ::close(fds[1]);
     return 0;
 }

@@ -14,20 +14,25 @@
 namespace {
 
 constexpr int kHostSize = 512;
+constexpr int kWriteHead = 3;
+constexpr int kWriteReadHead = 5;
 
 // Everything the TCP/IP transport keeps, in one place.
 struct State {
     char IP_ServerHost[kHostSize] = {};
     U16 IP_ServerPort = 0;
-    plat::TcpSocket Socket;
+    std::unique_ptr<plat::ByteStream> Stream; // none while not connected
     bool SocketsStarted = false;
     bool SocketsStartFailed = false;
     U8 CommError = 0;
     FERROX_OUTPUT_FUNC pfErrorSink = nullptr;
 };
 State g;
-// Scratch for the scrambled copy of one payload; holds nothing between frames.
-U8 SendBuffer[IP_MAX_PAYLOAD + 1];
+// Scratch for one frame: its head and scrambled payload go out in one send,
+// and an answer's count and payload come in as few receives as they arrive
+// in. Holds nothing between frames.
+U8 SendBuffer[kWriteReadHead + IP_MAX_PAYLOAD];
+U8 ReceiveBuffer[2 + IP_MAX_PAYLOAD];
 
 void reportOnce(const char *sFormat, ...) __attribute__((format(printf, 1, 2)));
 void reportOnce(const char *sFormat, ...) {
@@ -53,54 +58,70 @@ void reportFailure(bool serverRefused, U32 Address) {
     }
 }
 
-// Receives exactly n bytes; anything less closes the socket.
-bool receiveAll(U8 *p, int n) {
-    int got = 0;
-    while (got < n) {
-        const int r = g.Socket.receive(p + got, n - got, IP_TIMEOUT_MS);
+void closeStream() {
+    g.Stream.reset();
+}
+
+// Receives until `have` of `p` holds at least `least` bytes, taking up to
+// `most` as they come; anything less closes the connection.
+bool receiveAtLeast(U8 *p, int &have, int least, int most) {
+    while (have < least) {
+        const int r = g.Stream->receive(p + have, most - have, IP_TIMEOUT_MS);
         if (r <= 0) {
-            g.Socket.close();
+            closeStream();
             return false;
         }
-        got += r;
+        have += r;
     }
     return true;
+}
+
+bool receiveAll(U8 *p, int n) {
+    int have = 0;
+    return receiveAtLeast(p, have, n, n);
 }
 
 bool sendAll(const U8 *p, int n) {
-    if (g.Socket.send(p, n) != n) {
-        g.Socket.close();
+    if (g.Stream->send(p, n) != n) {
+        closeStream();
         return false;
     }
     return true;
 }
 
-// Takes an answer's count; a count outside least..most is refused, but its
-// payload is still taken off the stream, so that the next frame does not
-// read it as its own answer.
-bool receiveCountWithin(int least, int most, int &count) {
-    U8 head[2];
-    if (!receiveAll(head, 2)) {
-        return false;
-    }
-    count = head[0] | (head[1] << 8);
-    if (count >= least && count <= most) {
-        return true;
-    }
-    U8 scratch[512];
-    for (int left = count; left > 0;) {
-        const int step = left < static_cast<int>(sizeof scratch) ? left : static_cast<int>(sizeof scratch);
-        if (!receiveAll(scratch, step)) {
-            break;
-        }
-        left -= step;
-    }
-    return false;
+// Sends a frame: the head, then the payload scrambled, in one piece.
+bool sendFrame(const U8 *pHead, int HeadSize, const U8 *pPayload, int n) {
+    std::memcpy(SendBuffer, pHead, static_cast<std::size_t>(HeadSize));
+    IP_Scramble(pPayload, SendBuffer + HeadSize, n);
+    return sendAll(SendBuffer, HeadSize + n);
 }
 
-bool receiveCount(int expected) {
-    int count = 0;
-    return receiveCountWithin(expected, expected, count);
+// Takes an answer: its count, which must lie within least..most, and that
+// many payload bytes into pIn, unscrambled. A count outside is refused, but
+// its payload is still taken off the stream, so that the next frame does not
+// read it as its own answer. The count, or -1.
+int receiveAnswer(U8 *pIn, int least, int most) {
+    int have = 0;
+    if (!receiveAtLeast(ReceiveBuffer, have, 2, 2 + most)) {
+        return -1;
+    }
+    const int count = ReceiveBuffer[0] | (ReceiveBuffer[1] << 8);
+    if (count < least || count > most) {
+        for (int left = count - (have - 2); left > 0;) {
+            const int step = left < IP_MAX_PAYLOAD ? left : IP_MAX_PAYLOAD;
+            if (!receiveAll(ReceiveBuffer, step)) {
+                break;
+            }
+            left -= step;
+        }
+        return -1;
+    }
+    if (!receiveAtLeast(ReceiveBuffer, have, 2 + count, 2 + count)) {
+        return -1;
+    }
+    std::memcpy(pIn, ReceiveBuffer + 2, static_cast<std::size_t>(count));
+    IP_Unscramble(pIn, count);
+    return count;
 }
 
 } // namespace
@@ -124,12 +145,12 @@ void IP_Unscramble(U8 *p, int n) {
 int IP_ReadGreeting(U32 Address) {
     U8 greeting[4];
     U8 ident[256];
-    if (!receiveAll(greeting, 4) || !receiveAll(ident, greeting[3])) {
+    if (g.Stream == nullptr || !receiveAll(greeting, 4) || !receiveAll(ident, greeting[3])) {
         reportFailure(false, Address);
         return 0;
     }
     if (greeting[0] != 0) {
-        g.Socket.close();
+        closeStream();
         reportFailure(true, Address);
         return 0;
     }
@@ -160,20 +181,20 @@ int IP_Connect() {
         reportFailure(false, address);
         return 0;
     }
-    if (!g.Socket.connect(address, g.IP_ServerPort, IP_TIMEOUT_MS)) {
+    g.Stream = plat::connectStream(address, g.IP_ServerPort, IP_TIMEOUT_MS);
+    if (g.Stream == nullptr) {
         reportFailure(false, address);
         return 0;
     }
-    g.Socket.setNoDelay();
     return IP_ReadGreeting(address);
 }
 
 void IP_Close() {
-    g.Socket.close();
+    closeStream();
 }
 
 int IP_Write(const U8 *p, int n) {
-    if (!g.Socket.isOpen()) {
+    if (g.Stream == nullptr) {
         return 0;
     }
     if (n > IP_MAX_PAYLOAD) {
@@ -183,19 +204,12 @@ int IP_Write(const U8 *p, int n) {
     if (n < 0) {
         return 0;
     }
-    const U8 head[3] = {0x02, static_cast<U8>(n & 0xFF), static_cast<U8>(n >> 8)};
-    if (!sendAll(head, 3)) {
-        return 0;
-    }
-    IP_Scramble(p, SendBuffer, n);
-    if (!sendAll(SendBuffer, n)) {
-        return 0;
-    }
-    return n;
+    const U8 head[kWriteHead] = {0x02, static_cast<U8>(n & 0xFF), static_cast<U8>(n >> 8)};
+    return sendFrame(head, kWriteHead, p, n) ? n : 0;
 }
 
 int IP_Read(U8 *p, int n) {
-    if (!g.Socket.isOpen() || n < 0) {
+    if (g.Stream == nullptr || n < 0) {
         return 0;
     }
     // A frame's count has 16 bits: a longer read (a buffer read of 32768
@@ -206,10 +220,9 @@ int IP_Read(U8 *p, int n) {
     while (total < n) {
         const int piece = n - total < IP_MAX_PAYLOAD ? n - total : IP_MAX_PAYLOAD;
         const U8 head[3] = {0x01, static_cast<U8>(piece & 0xFF), static_cast<U8>(piece >> 8)};
-        if (!sendAll(head, 3) || !receiveCount(piece) || !receiveAll(p + total, piece)) {
+        if (!sendAll(head, 3) || receiveAnswer(p + total, piece, piece) != piece) {
             break;
         }
-        IP_Unscramble(p + total, piece);
         total += piece;
     }
     return total;
@@ -220,33 +233,23 @@ int IP_WriteRead(const U8 *pOut, int nOut, U8 *pIn, int nIn) {
 }
 
 int IP_WriteReadUpTo(const U8 *pOut, int nOut, U8 *pIn, int nIn, int nMin) {
-    if (!g.Socket.isOpen()) {
+    if (g.Stream == nullptr) {
         return 0;
     }
-    if (nOut > IP_MAX_PAYLOAD) {
-        MAIN_InternalError("IP_WriteRead(): Max. Size exceeded");
-        return 0;
-    }
-    if (nIn > IP_MAX_PAYLOAD) {
+    if (nOut > IP_MAX_PAYLOAD || nIn > IP_MAX_PAYLOAD) {
         MAIN_InternalError("IP_WriteRead(): Max. Size exceeded");
         return 0;
     }
     if (nOut < 0 || nIn < 0) {
         return 0;
     }
-    const U8 head[5] = {0x03, static_cast<U8>(nOut & 0xFF), static_cast<U8>(nOut >> 8),
-                        static_cast<U8>(nIn & 0xFF), static_cast<U8>(nIn >> 8)};
-    if (!sendAll(head, 5)) {
+    const U8 head[kWriteReadHead] = {0x03, static_cast<U8>(nOut & 0xFF), static_cast<U8>(nOut >> 8),
+                                     static_cast<U8>(nIn & 0xFF), static_cast<U8>(nIn >> 8)};
+    if (!sendFrame(head, kWriteReadHead, pOut, nOut)) {
         return 0;
     }
-    IP_Scramble(pOut, SendBuffer, nOut);
-    int count = 0;
-    if (!sendAll(SendBuffer, nOut) || !receiveCountWithin(nMin < nIn ? nMin : nIn, nIn, count) ||
-        !receiveAll(pIn, count)) {
-        return 0;
-    }
-    IP_Unscramble(pIn, count);
-    return count;
+    const int count = receiveAnswer(pIn, nMin < nIn ? nMin : nIn, nIn);
+    return count < 0 ? 0 : count;
 }
 
 bool IP_SetServer(const char *sHost, U16 Port) {
@@ -274,10 +277,10 @@ void IP_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink_) {
     g.pfErrorSink = pfErrorSink_;
 }
 bool IP_HasSocket() {
-    return g.Socket.isOpen();
+    return g.Stream != nullptr;
 }
-void IP_AdoptSocket(int NativeHandle) {
-    g.Socket = plat::TcpSocket::adopt(NativeHandle);
+void IP_AdoptStream(std::unique_ptr<plat::ByteStream> Stream) {
+    g.Stream = std::move(Stream);
 }
 
 void IP_ResetState() {

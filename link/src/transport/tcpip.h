@@ -3,6 +3,10 @@
 
 #include "Ferrox.h"
 
+#include "plat/stream.h"
+
+#include <memory>
+
 enum : int { IP_TIMEOUT_MS = 5000, IP_MAX_PAYLOAD = 65535 };
 
 int IP_Connect();
@@ -24,9 +28,9 @@ U8 IP_HasCommError();
 void IP_ClearCommError();
 void IP_SetErrorSink(FERROX_OUTPUT_FUNC pfErrorSink);
 bool IP_HasSocket();
-// Reads the server's greeting on the socket in place (tests and fuzzing
-// hand in a connected socket with IP_AdoptSocket). 1 ok, 0 failed.
+// Reads the server's greeting on the connection in place (tests and fuzzing
+// hand in a connected stream with IP_AdoptStream). 1 ok, 0 failed.
 int IP_ReadGreeting(U32 Address);
-void IP_AdoptSocket(int NativeHandle);
+void IP_AdoptStream(std::unique_ptr<plat::ByteStream> Stream);
 // Back to the state at load: no server, no connection (an open one is closed).
 void IP_ResetState();

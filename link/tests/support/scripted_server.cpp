@@ -1,47 +1,13 @@
 #include "scripted_server.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <atomic>
 
 namespace ferrox_test {
 namespace {
 
-// Receives exactly n bytes, watching `stop`; false on close or stop.
-bool recvAll(int fd, std::uint8_t *p, std::size_t n, const std::atomic<bool> &stop) {
-    std::size_t got = 0;
-    while (got < n) {
-        pollfd pfd{fd, POLLIN, 0};
-        int rc = ::poll(&pfd, 1, 20);
-        if (stop.load()) {
-            return false;
-        }
-        if (rc <= 0) {
-            continue;
-        }
-        ssize_t r = ::recv(fd, p + got, n - got, 0);
-        if (r <= 0) {
-            return false;
-        }
-        got += static_cast<std::size_t>(r);
-    }
-    return true;
-}
-
-void sendAll(int fd, const Bytes &b) {
-    std::size_t sent = 0;
-    while (sent < b.size()) {
-        ssize_t n = ::send(fd, b.data() + sent, b.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            return;
-        }
-        sent += static_cast<std::size_t>(n);
-    }
-}
+// Ports of their own, above the ones a system hands out for listening.
+std::atomic<std::uint16_t> nextPort{40100};
+constexpr std::uint32_t kLoopback = 0x7F000001;
 
 Bytes scramble(const Bytes &plain) {
     Bytes wire(plain.size());
@@ -63,27 +29,92 @@ void unscramble(Bytes &b) {
 
 } // namespace
 
+// One client's connection: frames are cut from its bytes as they come.
+class ScriptedServer::Connection final : public plat::StreamPeer {
+public:
+    Connection(ScriptedServer &server, Bytes greeting) : server_(server), out_(std::move(greeting)) {}
+
+    void take(const std::uint8_t *data, std::size_t size) override {
+        in_.insert(in_.end(), data, data + size);
+        while (!closed_ && cutFrame()) {
+        }
+    }
+    bool give(std::uint32_t, std::vector<std::uint8_t> &out) override {
+        out.insert(out.end(), out_.begin(), out_.end());
+        out_.clear();
+        return !closed_;
+    }
+    bool nextDue(std::uint32_t &) override { return false; }
+
+    void send(const Bytes &b) { out_.insert(out_.end(), b.begin(), b.end()); }
+    void close() { closed_ = true; }
+
+private:
+    bool cutFrame() {
+        if (in_.empty()) {
+            return false;
+        }
+        const std::uint8_t type = in_[0];
+        std::size_t head = 0;
+        std::size_t nOut = 0;
+        if (type == 0x01) {
+            head = 3;
+        } else if (type == 0x02 || type == 0x03) {
+            head = type == 0x02 ? 3 : 5;
+            if (in_.size() >= 3) {
+                nOut = static_cast<std::size_t>(in_[1] | in_[2] << 8);
+            }
+        } else {
+            std::lock_guard<std::mutex> lock(server_.mutex_);
+            server_.mismatches_.push_back("unknown frame type " + std::to_string(type));
+            closed_ = true;
+            return false;
+        }
+        if (in_.size() < head || in_.size() < head + nOut) {
+            return false;
+        }
+        Frame f{type, Bytes(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(head)),
+                Bytes(in_.begin() + static_cast<std::ptrdiff_t>(head),
+                      in_.begin() + static_cast<std::ptrdiff_t>(head + nOut))};
+        in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(head + nOut));
+        unscramble(f.payload);
+        server_.onFrame(*this, std::move(f));
+        return true;
+    }
+
+    ScriptedServer &server_;
+    Bytes in_;
+    Bytes out_;
+    bool closed_ = false;
+};
+
 ScriptedServer::ScriptedServer(Greeting greeting, std::string ident)
-    : greeting_(greeting), ident_(std::move(ident)) {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sin.sin_port = 0;
-    ::bind(listenFd_, reinterpret_cast<sockaddr *>(&sin), sizeof sin);
-    ::listen(listenFd_, 4);
-    socklen_t len = sizeof sin;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr *>(&sin), &len);
-    port_ = ntohs(sin.sin_port);
-    thread_ = std::thread([this] { run(); });
+    : greeting_(greeting), ident_(std::move(ident)), port_(nextPort++) {
+    plat::registerStreamProvider(this);
 }
 
 ScriptedServer::~ScriptedServer() {
-    stop_ = true;
-    thread_.join();
-    ::close(listenFd_);
+    plat::unregisterStreamProvider(this);
+}
+
+std::unique_ptr<plat::ByteStream> ScriptedServer::connect(std::uint32_t address, std::uint16_t port) {
+    if (address != kLoopback || port != port_) {
+        return nullptr;
+    }
+    Bytes hello;
+    if (greeting_ != Greeting::Silent) {
+        hello.assign(4 + ident_.size(), 0);
+        hello[0] = static_cast<std::uint8_t>(greeting_ == Greeting::Ready ? 0 : 1);
+        hello[3] = static_cast<std::uint8_t>(ident_.size());
+        for (std::size_t i = 0; i < ident_.size(); ++i) {
+            hello[4 + i] = static_cast<std::uint8_t>(ident_[i]);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++connections_;
+    }
+    return std::make_unique<plat::PeerStream>(std::make_shared<Connection>(*this, std::move(hello)));
 }
 
 void ScriptedServer::expect(Bytes request, Bytes answer, Reply reply, int count) {
@@ -91,9 +122,8 @@ void ScriptedServer::expect(Bytes request, Bytes answer, Reply reply, int count)
     script_.push_back(Step{std::move(request), std::move(answer), reply, count});
 }
 
-std::vector<ScriptedServer::Frame> ScriptedServer::frames(std::size_t n) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait_for(lock, std::chrono::seconds(5), [&] { return frames_.size() >= n; });
+std::vector<ScriptedServer::Frame> ScriptedServer::frames(std::size_t) const {
+    std::lock_guard<std::mutex> lock(mutex_);
     return frames_;
 }
 
@@ -102,100 +132,42 @@ std::vector<std::string> ScriptedServer::mismatches() const {
     return mismatches_;
 }
 
-void ScriptedServer::run() {
-    while (!stop_.load()) {
-        pollfd pfd{listenFd_, POLLIN, 0};
-        if (::poll(&pfd, 1, 20) <= 0) {
-            continue;
-        }
-        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
-            continue;
-        }
-        ++connections_;
-        serve(fd);
-        ::close(fd);
-    }
+int ScriptedServer::connections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return connections_;
 }
 
-void ScriptedServer::serve(int fd) {
-    if (greeting_ == Greeting::Silent) {
-        std::uint8_t b;
-        recvAll(fd, &b, 1, stop_); // until the host gives up
+void ScriptedServer::onFrame(Connection &c, Frame f) {
+    Step step{{}, {}, Reply::Full, -1};
+    const std::uint8_t type = f.type;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (script_.empty()) {
+            mismatches_.push_back("unexpected frame " + hex(f.head) + " / " + hex(f.payload));
+        } else {
+            step = std::move(script_.front());
+            script_.pop_front();
+            if (step.request != f.payload) {
+                mismatches_.push_back("expected " + hex(step.request) + ", got " + hex(f.payload));
+            }
+        }
+        frames_.push_back(std::move(f));
+    }
+    if (type == 0x02) {
         return;
     }
-    Bytes hello(4 + ident_.size());
-    hello[0] = static_cast<std::uint8_t>(greeting_ == Greeting::Ready ? 0 : 1);
-    hello[3] = static_cast<std::uint8_t>(ident_.size());
-    for (std::size_t i = 0; i < ident_.size(); ++i) {
-        hello[4 + i] = static_cast<std::uint8_t>(ident_[i]);
+    if (step.reply == Reply::Close) {
+        c.close();
+        return;
     }
-    sendAll(fd, hello);
-    for (;;) {
-        Frame f{};
-        std::uint8_t type = 0;
-        if (!recvAll(fd, &type, 1, stop_)) {
-            return;
-        }
-        f.type = type;
-        f.head.push_back(type);
-        int nOut = 0;
-        int nIn = 0;
-        std::uint8_t h[4];
-        if (type == 0x01 || type == 0x02) {
-            if (!recvAll(fd, h, 2, stop_)) {
-                return;
-            }
-            f.head.insert(f.head.end(), h, h + 2);
-            (type == 0x01 ? nIn : nOut) = h[0] | (h[1] << 8);
-        } else if (type == 0x03) {
-            if (!recvAll(fd, h, 4, stop_)) {
-                return;
-            }
-            f.head.insert(f.head.end(), h, h + 4);
-            nOut = h[0] | (h[1] << 8);
-            nIn = h[2] | (h[3] << 8);
-        } else {
-            std::lock_guard<std::mutex> lock(mutex_);
-            mismatches_.push_back("unknown frame type " + std::to_string(type));
-            return;
-        }
-        f.payload.resize(static_cast<std::size_t>(nOut));
-        if (nOut > 0 && !recvAll(fd, f.payload.data(), f.payload.size(), stop_)) {
-            return;
-        }
-        unscramble(f.payload);
-
-        Step step{{}, {}, Reply::Full, -1};
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            frames_.push_back(f);
-            if (script_.empty()) {
-                mismatches_.push_back("unexpected frame " + hex(f.head) + " / " + hex(f.payload));
-            } else {
-                step = std::move(script_.front());
-                script_.pop_front();
-                if (step.request != f.payload) {
-                    mismatches_.push_back("expected " + hex(step.request) + ", got " + hex(f.payload));
-                }
-            }
-        }
-        cv_.notify_all();
-        if (type == 0x02) {
-            continue;
-        }
-        if (step.reply == Reply::Close) {
-            return;
-        }
-        if (step.reply == Reply::Silent) {
-            continue;
-        }
-        const int count = step.count >= 0 ? step.count : static_cast<int>(step.answer.size());
-        Bytes out{static_cast<std::uint8_t>(count & 0xFF), static_cast<std::uint8_t>(count >> 8)};
-        Bytes wire = scramble(step.answer);
-        out.insert(out.end(), wire.begin(), wire.end());
-        sendAll(fd, out);
+    if (step.reply == Reply::Silent) {
+        return;
     }
+    const int count = step.count >= 0 ? step.count : static_cast<int>(step.answer.size());
+    Bytes out{static_cast<std::uint8_t>(count & 0xFF), static_cast<std::uint8_t>(count >> 8)};
+    const Bytes wire = scramble(step.answer);
+    out.insert(out.end(), wire.begin(), wire.end());
+    c.send(out);
 }
 
 } // namespace ferrox_test

@@ -2,12 +2,27 @@
 //
 // Every component reads time and sleeps through here, so that tests can
 // swap in a virtual clock whose sleep only advances the count.
+//
+// Virtual time is deterministic: it moves only when a thread sleeps on it or
+// a test advances it. Waits on in-process peers (devices, streams) end at
+// once or at the virtual time their peer named; a wait on another thread
+// (a lock holder) ends when that thread lets go, or when virtual time has
+// reached the wait's deadline.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 namespace plat {
+
+// Something waiting for the clock to reach a time: told whenever it moves.
+class ClockWatcher {
+public:
+    virtual ~ClockWatcher() = default;
+    virtual void clockMoved() = 0;
+};
 
 class Clock {
 public:
@@ -15,12 +30,19 @@ public:
     // Milliseconds since an arbitrary start; wraps like a 32-bit tick count.
     virtual std::uint32_t tickMs() = 0;
     virtual void sleepMs(std::uint32_t ms) = 0;
-    // True for the wall clock: waits may block in the OS instead of polling.
+    // True for the wall clock: waits may block in the OS for their time-out.
     virtual bool isReal() const { return false; }
+    // A virtual clock tells its watchers when it moves; the real one never
+    // needs to.
+    virtual void watch(ClockWatcher *) {}
+    virtual void unwatch(ClockWatcher *) {}
 };
 
 // The clock in force; the real one unless a test installed another.
 Clock &clock();
+// The wall clock, whatever is installed (for a server that serves real
+// clients, say).
+Clock &realClock();
 // Installs `c` (nullptr restores the real clock). Not thread safe: call it
 // before the code under test starts.
 void setClock(Clock *c);
@@ -32,23 +54,20 @@ inline void sleepMs(std::uint32_t ms) {
     clock().sleepMs(ms);
 }
 
-// Under virtual time, a wait on another thread or process (a socket peer, a
-// lock holder) first gives that peer this much real time before the virtual
-// clock runs on. The peer is real: a clock racing ahead while it is merely
-// descheduled would fire time-outs that the real system never sees, and would
-// run simulated time forward behind the test's back.
-inline constexpr std::uint32_t kPeerGraceMs = 300;
-
 // Virtual time: sleeping advances the count at once.
 class VirtualClock final : public Clock {
 public:
     explicit VirtualClock(std::uint32_t startMs = 0) : now_(startMs) {}
     std::uint32_t tickMs() override { return now_.load(); }
-    void sleepMs(std::uint32_t ms) override { now_.fetch_add(ms); }
-    void advance(std::uint32_t ms) { now_.fetch_add(ms); }
+    void sleepMs(std::uint32_t ms) override { advance(ms); }
+    void advance(std::uint32_t ms);
+    void watch(ClockWatcher *w) override;
+    void unwatch(ClockWatcher *w) override;
 
 private:
     std::atomic<std::uint32_t> now_;
+    std::mutex watchersMutex_;
+    std::vector<ClockWatcher *> watchers_;
 };
 
 // Installs a virtual clock for the lifetime of the object.

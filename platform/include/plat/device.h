@@ -20,6 +20,9 @@ class IoCompletion {
 public:
     void reset();
     // Waits at most `timeoutMs` on the platform clock; true when signalled.
+    // Under virtual time a device answers at once or at a due time
+    // (completeAt): a request that is neither done nor due by the deadline
+    // times out without any real wait.
     bool wait(std::uint32_t timeoutMs);
     // Bytes transferred so far, without waiting (0 while still pending).
     std::uint32_t transferred();

@@ -2,6 +2,7 @@
 // behaves under WaitForSingleObject with a time-out.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -11,12 +12,21 @@ class TimedRecursiveMutex {
 public:
     enum class WaitResult { Locked, TimedOut };
 
-    // Waits at most `timeoutMs` on the platform clock.
+    // Waits at most `timeoutMs` on the platform clock. The wait ends when the
+    // holder lets go, or (virtual time) when the clock has been moved past
+    // the deadline by whoever drives it.
     WaitResult lockFor(std::uint32_t timeoutMs);
-    void unlock() { mutex_.unlock(); }
+    void unlock();
+    // Threads waiting for it right now (tests wait for a waiter to be there
+    // before they move virtual time).
+    int waiting() const;
 
 private:
-    std::recursive_timed_mutex mutex_;
+    mutable std::mutex mutex_;
+    std::condition_variable released_;
+    std::uint32_t owner_ = 0; // thread id; 0 = free
+    int count_ = 0;
+    int waiting_ = 0;
 };
 
 } // namespace plat

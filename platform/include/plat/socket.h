@@ -1,8 +1,11 @@
 // TCP client sockets (the Winsock stand-in).
 //
-// Every wait runs on the platform clock, so that tests of time-outs run in
-// virtual time.
+// A socket's peer is another process or thread, so its waits run on the wall
+// clock whatever clock is installed; tests in virtual time talk to
+// in-process peers through plat/stream.h instead.
 #pragma once
+
+#include "plat/stream.h"
 
 #include <cstdint>
 
@@ -17,12 +20,10 @@ bool parseIpv4(const char *text, std::uint32_t &address);
 // Looks a host name up and gives its first IPv4 address.
 bool resolveHost(const char *name, std::uint32_t &address);
 
-class TcpSocket {
+class TcpSocket final : public ByteStream {
 public:
-    enum : int { kClosed = 0, kError = -1, kTimedOut = -2 };
-
     TcpSocket() = default;
-    ~TcpSocket() { close(); }
+    ~TcpSocket() override { close(); }
     TcpSocket(TcpSocket &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     TcpSocket &operator=(TcpSocket &&other) noexcept;
     TcpSocket(const TcpSocket &) = delete;
@@ -34,10 +35,8 @@ public:
     // Connects a new TCP socket; gives up after `timeoutMs`.
     bool connect(std::uint32_t address, std::uint16_t port, std::uint32_t timeoutMs);
     bool setNoDelay();
-    // Sends all bytes; returns how many went out (fewer on failure).
-    int send(const std::uint8_t *data, int size);
-    // One receive: bytes received (> 0), kClosed, kError or kTimedOut.
-    int receive(std::uint8_t *data, int size, std::uint32_t timeoutMs);
+    int send(const std::uint8_t *data, int size) override;
+    int receive(std::uint8_t *data, int size, std::uint32_t timeoutMs) override;
     bool isOpen() const { return fd_ >= 0; }
     void close();
 

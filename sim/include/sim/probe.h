@@ -5,6 +5,8 @@
 
 #include "sim/target.h"
 
+#include "plat/clock.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -66,7 +68,10 @@ public:
     // Supply decay after switch-off (a few 10 ms polls to fall below 800 mV).
     static constexpr std::uint32_t kDecayMillivoltsPerMs = 100;
 
-    explicit Probe(const ProbeOptions &options = {});
+    // The probe runs on `clock`: its late answers, supply decay and the
+    // running target's progress are timed by it.
+    explicit Probe(plat::Clock &clock, const ProbeOptions &options = {});
+    plat::Clock &clock() const { return clock_; }
 
     // Host to probe; commands complete as their bytes arrive.
     void write(const std::uint8_t *data, std::size_t size);
@@ -135,6 +140,7 @@ private:
     void setFirmwareText(const std::string &text);
     void sample(StreamBuffer &buffer, std::uint64_t steps);
 
+    plat::Clock &clock_;
     ProbeOptions options_;
     Target target_;
     std::array<std::uint8_t, kConfigBytes> config_{};

@@ -5,6 +5,8 @@
 
 #include "sim/probe.h"
 
+#include "plat/stream.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -15,16 +17,20 @@
 namespace sim {
 
 // Frame parsing and answering for one connection, without the socket: bytes
-// from the client in, bytes for the client out.
+// from the client in, bytes for the client out. A read whose answer is late
+// holds the session until that answer's time has come (resume()).
 class FrameSession {
 public:
-    // `wait` is called while an answer the client waits for is late; it
-    // should let the platform clock pass towards the tick given, and return
-    // false to stop waiting (the server is shutting down).
-    FrameSession(Probe &probe, std::function<bool(std::uint32_t)> wait);
+    explicit FrameSession(Probe &probe) : probe_(probe) {}
 
     // Feeds bytes from the client; appends what goes back to `out`.
     void feed(const std::uint8_t *data, std::size_t size, std::vector<std::uint8_t> &out);
+    // True while a read waits for a late answer, due at `tick` on the
+    // probe's clock.
+    bool waiting(std::uint32_t &tick) const;
+    // Goes on once the clock reached that tick: the read answers with what
+    // the probe has then, and the frames that came meanwhile are served.
+    void resume(std::vector<std::uint8_t> &out);
     // The connection must end: unknown frame kind or an injected drop.
     bool closed() const { return closed_; }
 
@@ -32,13 +38,15 @@ public:
 
 private:
     bool processOne(std::vector<std::uint8_t> &out);
-    void answerRead(std::size_t wanted, std::vector<std::uint8_t> &out);
+    void drain(std::vector<std::uint8_t> &out);
+    bool answerRead(std::size_t wanted, std::vector<std::uint8_t> &out);
 
     Probe &probe_;
-    std::function<bool(std::uint32_t)> wait_;
     std::vector<std::uint8_t> in_;
     std::size_t inPos_ = 0;
     std::vector<std::uint8_t> scratch_;
+    std::size_t pendingRead_ = 0;
+    bool readPending_ = false;
     bool closed_ = false;
 };
 
@@ -80,6 +88,31 @@ private:
     std::string host_;
     std::atomic<bool> stop_{false};
     std::function<void()> clientDone_;
+};
+
+// The TCP front without sockets: the probe server as an in-process peer of
+// the library's TCP/IP transport at `address`:`port`, for tests and fuzzing
+// in virtual time. Each connection starts with the greeting and fresh probe
+// streams, as a client of the TCP server does.
+class StreamFront final : public plat::StreamProvider {
+public:
+    StreamFront(Probe &probe, std::uint32_t address, std::uint16_t port);
+    ~StreamFront() override;
+    StreamFront(const StreamFront &) = delete;
+    StreamFront &operator=(const StreamFront &) = delete;
+
+    std::unique_ptr<plat::ByteStream> connect(std::uint32_t address, std::uint16_t port) override;
+    std::uint16_t port() const { return port_; }
+    int connections() const { return connections_; }
+
+    std::string identification = "quidorsim virtual probe";
+    std::uint8_t greetingStatus = 0;
+
+private:
+    Probe &probe_;
+    std::uint32_t address_;
+    std::uint16_t port_;
+    int connections_ = 0;
 };
 
 // "HOST:PORT" with a dotted IPv4 host (or "localhost") and a port 0..65535.
