@@ -263,6 +263,21 @@ TEST_F(TargetSim, PowerOnResetPowerCyclesAProbeSuppliedTarget) {
     EXPECT_TRUE(captured().errors.empty());
 }
 
+// The close switches a probe-supplied target off: the next open's calls must
+// enter the monitor afresh instead of talking to a target that is off.
+TEST_F(TargetSim, AfterACloseANewOpenEntersTheMonitorAfresh) {
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        U8 data[4] = {};
+        EXPECT_EQ(FERROX_CPU_GetData(0x10, 4, data), 4);
+        EXPECT_EQ(state(), sim::Target::State::Monitor);
+        FERROX_Close();
+        EXPECT_FALSE(supplyOn());
+        ASSERT_EQ(FERROX_Open(nullptr, ferrox_test::errorOut), 0);
+    }
+    EXPECT_TRUE(captured().errors.empty());
+}
+
 TEST_F(TargetSim, CloseWithoutATargetOperationSendsNothingToTheTarget) {
     const std::size_t mark = trace_.size();
     FERROX_Close();

@@ -435,9 +435,12 @@ int EMU_SwitchInterface(U8 Mode) {
     return LINK_WriteRead(request, 2, &answer, 1) == 1 ? Mode : -1;
 }
 
-int EMU_SwitchSupply(U8 Command, U8 On, U8 OnlyRecord, U8 *pAnswer) {
-    FERROX_HW_STATUS before = {};
+int EMU_SwitchSupply(U8 Command, U8 On, U8 OnlyRecord, U8 *pAnswer, FERROX_HW_STATUS *pBefore) {
+    FERROX_HW_STATUS local = {};
+    FERROX_HW_STATUS &before = pBefore != nullptr ? *pBefore : local;
+    before = FERROX_HW_STATUS{};
     if (EMU_GetHWStatus(&before) != 0) {
+        before = FERROX_HW_STATUS{};
         return -1;
     }
     const U8 request[2] = {Command, On};
@@ -473,9 +476,12 @@ int EMU_SwitchSupply(U8 Command, U8 On, U8 OnlyRecord, U8 *pAnswer) {
     return 0;
 }
 
-int EMU_PowerOffAtClose() {
-    FERROX_HW_STATUS before = {};
+int EMU_PowerOffAtClose(FERROX_HW_STATUS *pBefore) {
+    FERROX_HW_STATUS local = {};
+    FERROX_HW_STATUS &before = pBefore != nullptr ? *pBefore : local;
+    before = FERROX_HW_STATUS{};
     if (EMU_GetHWStatus(&before) != 0) {
+        before = FERROX_HW_STATUS{};
         return -1;
     }
     const U8 request[1] = {kCmdPowerOffAtClose};

@@ -52,10 +52,12 @@ enum : U8 { EMU_CMD_SWITCH_POWER = 0xF2, EMU_CMD_SWITCH_POWER_EX = 0xF7 };
 // and, when a probe-supplied target is switched off, waits for its voltage
 // to fall. 0 ok, -1 status read or switch failed, -2 the supply did not
 // fall, -3 status read failed while waiting. *pAnswer receives the probe's
-// answer byte when the switch was answered.
-int EMU_SwitchSupply(U8 Command, U8 On, U8 OnlyRecord, U8 *pAnswer);
-// The switch-off at close (0xDC) with its wait: 0 ok, -1 failed.
-int EMU_PowerOffAtClose();
+// answer byte when the switch was answered; *pBefore (may be null) the
+// hardware status read before switching (all 0 when that read failed).
+int EMU_SwitchSupply(U8 Command, U8 On, U8 OnlyRecord, U8 *pAnswer, FERROX_HW_STATUS *pBefore);
+// The switch-off at close (0xDC) with its wait: 0 ok, -1 failed; *pBefore
+// as above.
+int EMU_PowerOffAtClose(FERROX_HW_STATUS *pBefore);
 
 // What FERROX_ClrError does: the transport's error flag, and the one-shot
 // flag unless the link still fails; an open connection also has the probe's

@@ -17,6 +17,16 @@ struct State {
 };
 State g;
 
+// A target whose supply the probe switched off is out of its monitor mode
+// and no longer runs: a later entry must start afresh (after a close and a
+// new open too).
+void lostProbeSupply(const FERROX_HW_STATUS &before) {
+    if (before.TargetPowerOn == 1) {
+        g.MonitorEntered = 0;
+        g.TargetRunning = 0;
+    }
+}
+
 // The supply switches of slots 40 and 41: the same steps, their own command.
 int switchSupply(U8 Command, U8 On, const char *sStatusError) {
     FERROX_HW_STATUS status = {};
@@ -29,7 +39,7 @@ int switchSupply(U8 Command, U8 On, const char *sStatusError) {
         CPU_InvalidateRegisterCache();
     }
     U8 answer = 0;
-    int result = EMU_SwitchSupply(Command, On, 0, &answer);
+    int result = EMU_SwitchSupply(Command, On, 0, &answer, nullptr);
     if (On == 0 && status.TargetPowerOn == 1) {
         g.MonitorEntered = 0;
         g.TargetRunning = 0;
@@ -92,11 +102,19 @@ U8 CPU_IsRegisterCached(int RegIndex) {
 }
 
 int CPU_PowerDownForEntry(U8 On, U8 OnlyRecord) {
-    return EMU_SwitchSupply(EMU_CMD_SWITCH_POWER, On, OnlyRecord, nullptr);
+    FERROX_HW_STATUS before = {};
+    const int r = EMU_SwitchSupply(EMU_CMD_SWITCH_POWER, On, OnlyRecord, nullptr, &before);
+    if (On == 0) {
+        lostProbeSupply(before);
+    }
+    return r;
 }
 
 int CPU_PowerDownOnClose() {
-    return EMU_PowerOffAtClose();
+    FERROX_HW_STATUS before = {};
+    const int r = EMU_PowerOffAtClose(&before);
+    lostProbeSupply(before);
+    return r;
 }
 
 int CPU_SwitchPower(U8 On) {
