@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -12,6 +13,10 @@ struct NameCase {
     const char *settled;
     int kind;
 };
+
+void PrintTo(const NameCase &c, std::ostream *os) {
+    *os << '"' << c.given << '"';
+}
 
 class SettleFilename : public ::testing::TestWithParam<NameCase> {};
 
@@ -35,7 +40,8 @@ INSTANTIATE_TEST_SUITE_P(Names, SettleFilename,
                                            NameCase{"a.", "a.", JNI_FILE_BIN},
                                            // the last dot of the whole name decides, also in a folder name
                                            NameCase{"a.b/image", "a.b/image", JNI_FILE_BIN},
-                                           NameCase{"x.hex/image", "x.hex/image", JNI_FILE_BIN},
+                                           // the four characters from that dot are all that is looked at
+                                           NameCase{"x.hex/image", "x.hex/image", JNI_FILE_HEX},
                                            NameCase{"a.bin.hex", "a.bin.hex", JNI_FILE_HEX}));
 
 TEST(SettleFilenameLength, NameAndAppendedExtensionMustFitWithTheirNul) {
@@ -58,6 +64,10 @@ struct TextCase {
     const char *utf8;
     std::u16string expected;
 };
+
+void PrintTo(const TextCase &c, std::ostream *os) {
+    *os << ::testing::PrintToString(std::string(c.utf8));
+}
 
 class Utf8ToUtf16 : public ::testing::TestWithParam<TextCase> {};
 
