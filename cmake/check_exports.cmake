@@ -1,4 +1,8 @@
-# Compares the library's dynamic symbol table with the expected export list.
+# Compares a shared library's dynamic symbol table with the names it must
+# export, no more and no fewer:
+#   cmake -DLIB=<library> -DEXPECTED=<file, one name a line> -P check_exports.cmake
+#   cmake -DLIB=<library> -DHEADER=<JNI header> -P check_exports.cmake
+# With HEADER the expected names are the JNI functions the header declares.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -10,7 +14,14 @@ foreach(line IN LISTS lines)
   list(APPEND names "${name}")
 endforeach()
 list(SORT names)
-file(STRINGS ${EXPECTED} expected)
+if(DEFINED HEADER)
+  file(READ ${HEADER} header)
+  string(REGEX MATCHALL "JNICALL Java_[A-Za-z0-9_]+" found "${header}")
+  list(TRANSFORM found REPLACE "^JNICALL " "")
+  set(expected ${found})
+else()
+  file(STRINGS ${EXPECTED} expected)
+endif()
 list(SORT expected)
 if(NOT names STREQUAL expected)
   set(extra ${names})
