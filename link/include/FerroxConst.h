@@ -77,11 +77,4 @@
 #define DEV_STAT_MONITOR (1u << 12)
 #define DEV_STAT_VALID_MASK 0xC000u
 
-/* Access codes of the target's ROM code: eight 16-bit words each, sent in
- * this order after C_ERASE and C_IO_TEST; the exit code alone leaves the
- * I/O test mode. One set for the library and the simulated target. */
-#define TAMSA_ERASE_ACCESS_CODE {0xE7A5, 0x1C3B, 0x9D40, 0x62F1, 0x0B8E, 0xD35C, 0x47A2, 0xF019}
-#define TAMSA_IO_TEST_ACCESS_CODE {0x5A0F, 0xC3E1, 0x2B96, 0x7D04, 0x8E52, 0x16BA, 0xA4C7, 0x393D}
-#define TAMSA_IO_TEST_EXIT_CODE 0x0E5C
-
 #endif /* FERROX_CONST_H */

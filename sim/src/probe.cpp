@@ -1,6 +1,6 @@
 #include "sim/probe.h"
 
-#include "Ferrox.h"
+#include "sim/protocol.h"
 #include "sim/checksums.h"
 
 #include "plat/clock.h"
@@ -12,28 +12,6 @@ namespace sim {
 
 namespace {
 
-constexpr std::uint8_t kCmdFirmwareString = 0x01;
-constexpr std::uint8_t kCmdDownload = 0x06;
-constexpr std::uint8_t kCmdHwStatus = 0x07;
-constexpr std::uint8_t kCmdReadConfig = 0x8E;
-constexpr std::uint8_t kCmdWriteConfig = 0x8F;
-constexpr std::uint8_t kCmdTargetRequest = 0xCD;
-constexpr std::uint8_t kCmdUserBuffer = 0xD2;
-constexpr std::uint8_t kCmdSystemBuffer = 0xD3;
-constexpr std::uint8_t kCmdPowerOffAtClose = 0xDC;
-constexpr std::uint8_t kCmdReadSystemConfig = 0xE6;
-constexpr std::uint8_t kCmdWriteSystemConfig = 0xE7;
-constexpr std::uint8_t kCmdCaps = 0xE8;
-constexpr std::uint8_t kCmdExtendedCaps = 0xED;
-constexpr std::uint8_t kCmdHwVersion = 0xF0;
-constexpr std::uint8_t kCmdLinkSetup = 0xF1;
-constexpr std::uint8_t kCmdSwitchPower = 0xF2;
-constexpr std::uint8_t kCmdSwitchInterface = 0xF3;
-constexpr std::uint8_t kCmdAnswerTimeout = 0xF4;
-constexpr std::uint8_t kCmdSwitchPowerEx = 0xF7;
-
-constexpr std::uint32_t kCapSwitchPowerEx = 1u << 6;
-constexpr std::uint32_t kCapExtended = 1u << 31;
 constexpr std::uint32_t kVoltageSelectionVersion = 22000;
 constexpr std::uint16_t kTargetThresholdMv = 1800;
 constexpr std::size_t kBannerOffset = 0x50;
@@ -61,7 +39,7 @@ Probe::Probe(plat::Clock &clock, const ProbeOptions &options)
       selfPowered_(options.selfPowered) {
     config_.fill(0xFF);
     config_[0] = 0;                         // USB address 0
-    config_[CONFIG_OFF_VOLTAGE_SEL] = 0xFF; // 3 V, not locked
+    config_[config::kVoltageSelection] = 0xFF; // 3 V, not locked
     sysConfig_.fill(0xFF);
     for (std::size_t i = 0; i < 4; ++i) {
         sysConfig_[i] = static_cast<std::uint8_t>(options.serialNumber >> (8 * i));
@@ -281,8 +259,8 @@ void Probe::syncPower() {
 }
 
 std::uint16_t Probe::selectedMillivolts() const {
-    const std::uint8_t sel = config_[CONFIG_OFF_VOLTAGE_SEL];
-    return sel == SUPPLY_SEL_5V || sel == 0 ? kMillivolts5V : kMillivolts3V;
+    const std::uint8_t sel = config_[config::kVoltageSelection];
+    return sel == config::kSupply5V || sel == 0 ? kMillivolts5V : kMillivolts3V;
 }
 
 void Probe::switchSupply(bool on, std::uint16_t millivolts) {
@@ -348,31 +326,31 @@ bool Probe::processOne() {
     const std::uint8_t cmd = p[0];
     std::size_t need = 1;
     switch (cmd) {
-    case kCmdWriteConfig:
-    case kCmdWriteSystemConfig:
+    case probecmd::kWriteConfig:
+    case probecmd::kWriteSystemConfig:
         need = 1 + kConfigBytes;
         break;
-    case kCmdLinkSetup:
-    case kCmdSwitchPower:
-    case kCmdSwitchInterface:
-    case kCmdSwitchPowerEx:
+    case probecmd::kLinkSetup:
+    case probecmd::kSwitchPower:
+    case probecmd::kSwitchInterface:
+    case probecmd::kSwitchPowerEx:
         need = 2;
         break;
-    case kCmdAnswerTimeout:
+    case probecmd::kAnswerTimeout:
         need = 5;
         break;
-    case kCmdTargetRequest:
+    case probecmd::kTargetRequest:
         if (avail < 3) {
             return false;
         }
         need = 3 + 2 * static_cast<std::size_t>(p[1] | p[2] << 8);
         break;
-    case kCmdUserBuffer:
-    case kCmdSystemBuffer:
+    case probecmd::kUserBuffer:
+    case probecmd::kSystemBuffer:
         if (avail < 2) {
             return false;
         }
-        need = p[1] == EMU_CMD_BUFFER_READ ? 4 : 2;
+        need = p[1] == buffer::kRead ? 4 : 2;
         break;
     default:
         break;
@@ -388,7 +366,7 @@ bool Probe::processOne() {
 
     answer_.clear();
     switch (cmd) {
-    case kCmdFirmwareString: {
+    case probecmd::kFirmwareString: {
         const std::size_t len = options_.shortFirmwareString ? kFirmwareStringShort : kFirmwareStringLong;
         put16(answer_, static_cast<unsigned>(len));
         for (std::size_t i = 0; i < len; ++i) {
@@ -396,7 +374,7 @@ bool Probe::processOne() {
         }
         break;
     }
-    case kCmdDownload:
+    case probecmd::kDownload:
         if (refuseUpdate_) {
             answer_.push_back(1);
         } else {
@@ -404,7 +382,7 @@ bool Probe::processOne() {
             expectImage_ = true;
         }
         break;
-    case kCmdHwStatus: {
+    case probecmd::kHwStatus: {
         const std::uint16_t mv = targetMillivolts();
         syncPower();
         const Target::State st = target_.state();
@@ -418,13 +396,13 @@ bool Probe::processOne() {
         answer_.push_back(supplyOn_ ? 1 : 0);                              // TargetPowerOn
         break;
     }
-    case kCmdReadConfig:
+    case probecmd::kReadConfig:
         answer_.assign(config_.begin(), config_.end());
         break;
-    case kCmdWriteConfig:
+    case probecmd::kWriteConfig:
         std::copy(p + 1, p + 1 + kConfigBytes, config_.begin());
         return true; // no answer
-    case kCmdTargetRequest: {
+    case probecmd::kTargetRequest: {
         const std::size_t words = (need - 3) / 2;
         if (words > kMaxRequestWords) {
             put16(answer_, kProbeUnsupported);
@@ -433,18 +411,18 @@ bool Probe::processOne() {
         }
         break;
     }
-    case kCmdUserBuffer:
-    case kCmdSystemBuffer:
+    case probecmd::kUserBuffer:
+    case probecmd::kSystemBuffer:
         bufferCommand(cmd, p[1], need == 4 ? static_cast<std::uint16_t>(p[2] | p[3] << 8) : 0);
         break;
-    case kCmdPowerOffAtClose:
+    case probecmd::kPowerOffAtClose:
         switchSupply(false, 0);
         answer_.push_back(0);
         break;
-    case kCmdReadSystemConfig:
+    case probecmd::kReadSystemConfig:
         answer_.assign(sysConfig_.begin(), sysConfig_.end());
         break;
-    case kCmdWriteSystemConfig: {
+    case probecmd::kWriteSystemConfig: {
         const std::uint32_t current = serialNumber();
         const std::uint32_t wanted =
             static_cast<std::uint32_t>(p[1]) | static_cast<std::uint32_t>(p[2]) << 8 |
@@ -457,60 +435,60 @@ bool Probe::processOne() {
         }
         break;
     }
-    case kCmdCaps: {
-        std::uint32_t caps = FERROX_EMU_CAP_GET_HW_VERSION | FERROX_EMU_CAP_HAS_PULLDOWN |
-                             FERROX_EMU_CAP_READ_CONFIG | FERROX_EMU_CAP_WRITE_CONFIG | kCapSwitchPowerEx;
+    case probecmd::kCaps: {
+        std::uint32_t caps = caps::kGetHwVersion | caps::kHasPulldown |
+                             caps::kReadConfig | caps::kWriteConfig | caps::kSwitchPowerEx;
         if (options_.extendedCaps) {
-            caps |= kCapExtended;
+            caps |= caps::kExtended;
         }
         put32(answer_, caps);
         break;
     }
-    case kCmdExtendedCaps:
+    case probecmd::kExtendedCaps:
         if (!options_.extendedCaps) {
             return true; // unknown to a probe without extended capabilities
         }
-        put32(answer_, FERROX_EMU_CAP_GET_HW_VERSION | FERROX_EMU_CAP_HAS_PULLDOWN |
-                           FERROX_EMU_CAP_READ_CONFIG | FERROX_EMU_CAP_WRITE_CONFIG | kCapSwitchPowerEx |
-                           kCapExtended);
+        put32(answer_, caps::kGetHwVersion | caps::kHasPulldown |
+                           caps::kReadConfig | caps::kWriteConfig | caps::kSwitchPowerEx |
+                           caps::kExtended);
         put32(answer_, kBufferCapacity); // word 1: buffer depth in items
         for (int i = 2; i < 8; ++i) {
             put32(answer_, 0);
         }
         break;
-    case kCmdHwVersion:
+    case probecmd::kHwVersion:
         put32(answer_, options_.hwVersion);
         break;
-    case kCmdLinkSetup:
+    case probecmd::kLinkSetup:
         answer_.push_back(0);
         break;
-    case kCmdSwitchPower:
+    case probecmd::kSwitchPower:
         switchSupply(p[1] != 0, selectedMillivolts());
         answer_.push_back(0);
         break;
-    case kCmdSwitchInterface:
+    case probecmd::kSwitchInterface:
         interfaceMode_ = p[1];
         answer_.push_back(0);
         break;
-    case kCmdAnswerTimeout:
+    case probecmd::kAnswerTimeout:
         answerTimeout_ = static_cast<std::uint32_t>(p[1]) | static_cast<std::uint32_t>(p[2]) << 8 |
                          static_cast<std::uint32_t>(p[3]) << 16 | static_cast<std::uint32_t>(p[4]) << 24;
         answer_.push_back(0);
         break;
-    case kCmdSwitchPowerEx: {
+    case probecmd::kSwitchPowerEx: {
         const std::uint8_t on = p[1];
-        const std::uint8_t sel = config_[CONFIG_OFF_VOLTAGE_SEL];
+        const std::uint8_t sel = config_[config::kVoltageSelection];
         if (options_.hwVersion < kVoltageSelectionVersion) {
             answer_.push_back(1);
         } else if (on == 0) {
             switchSupply(false, 0);
             answer_.push_back(0);
-        } else if (on != SUPPLY_SEL_3V && on != SUPPLY_SEL_5V) {
+        } else if (on != config::kSupply3V && on != config::kSupply5V) {
             answer_.push_back(2);
-        } else if ((sel == SUPPLY_SEL_3V || sel == SUPPLY_SEL_5V) && sel != on) {
+        } else if ((sel == config::kSupply3V || sel == config::kSupply5V) && sel != on) {
             answer_.push_back(3); // a fixed level is configured
         } else {
-            switchSupply(true, on == SUPPLY_SEL_3V ? kMillivolts3V : kMillivolts5V);
+            switchSupply(true, on == config::kSupply3V ? kMillivolts3V : kMillivolts5V);
             answer_.push_back(0);
         }
         break;
@@ -528,28 +506,28 @@ void Probe::finishDownload(const std::uint8_t *image, std::size_t size) {
         loadFirmwareImage(std::vector<std::uint8_t>(image, image + size));
         status = 0;
     }
-    emitByte(kCmdDownload, status);
+    emitByte(probecmd::kDownload, status);
 }
 
 void Probe::bufferCommand(std::uint8_t kind, std::uint8_t code, std::uint16_t count) {
-    StreamBuffer &buffer = kind == kCmdUserBuffer ? userBuffer_ : systemBuffer_;
+    StreamBuffer &buffer = kind == probecmd::kUserBuffer ? userBuffer_ : systemBuffer_;
     switch (code) {
-    case EMU_CMD_BUFFER_START:
+    case buffer::kStart:
         buffer.sampling = true;
         put16(answer_, 0);
         break;
-    case EMU_CMD_BUFFER_STOP:
+    case buffer::kStop:
         buffer.sampling = false;
         put16(answer_, 0);
         break;
-    case EMU_CMD_BUFFER_CLEAN:
+    case buffer::kClean:
         buffer.items.clear();
         put16(answer_, 0);
         break;
-    case EMU_CMD_BUFFER_GET_CNT:
+    case buffer::kGetCount:
         put16(answer_, static_cast<unsigned>(buffer.items.size()));
         break;
-    case EMU_CMD_BUFFER_READ: {
+    case buffer::kRead: {
         const std::size_t n = std::min<std::size_t>(count, buffer.items.size());
         put16(answer_, static_cast<unsigned>(n));
         for (std::size_t i = 0; i < n; ++i) {

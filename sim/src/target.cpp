@@ -1,6 +1,6 @@
 #include "sim/target.h"
 
-#include "FerroxConst.h"
+#include "sim/protocol.h"
 #include "sim/checksums.h"
 
 #include <algorithm>
@@ -13,8 +13,8 @@ constexpr std::uint16_t kSoftwareBreakpointFlag = 0x8;
 constexpr std::uint16_t kBrownOutWord = 0x0001;
 constexpr std::size_t kEromPages = Target::kEromWords * 2 / Target::kPageBytes;
 
-constexpr std::array<std::uint16_t, 8> kEraseCode = TAMSA_ERASE_ACCESS_CODE;
-constexpr std::array<std::uint16_t, 8> kIoTestCode = TAMSA_IO_TEST_ACCESS_CODE;
+constexpr std::array<std::uint16_t, 8> kEraseCode = kEraseAccessCode;
+constexpr std::array<std::uint16_t, 8> kIoTestCode = kIoTestAccessCode;
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') {
@@ -107,10 +107,10 @@ void Target::setProtected(bool on) {
 }
 
 std::uint16_t Target::deviceStatus() const {
-    unsigned word = DEV_STAT_VALID_MASK | mode_;
-    word |= static_cast<unsigned>(watchpoints_) << DEV_STAT_WATCHP_SHIFT;
+    unsigned word = devstat::kValid | mode_;
+    word |= static_cast<unsigned>(watchpoints_) << devstat::kWatchpShift;
     if (state_ == State::Monitor) {
-        word |= DEV_STAT_MONITOR;
+        word |= devstat::kMonitor;
     }
     return static_cast<std::uint16_t>(word);
 }
@@ -162,8 +162,8 @@ void Target::advance(std::uint64_t steps) {
         regs_[0] = hit->address;
         state_ = State::Monitor;
         haltNote_ = {static_cast<std::uint16_t>((hit->flags & kSoftwareBreakpointFlag) != 0
-                                                    ? TAMSA_STATUS_CODE_SWBP_HIT
-                                                    : TAMSA_STATUS_CODE_HWBP_HIT),
+                                                    ? status::kSwbpHit
+                                                    : status::kHwbpHit),
                      regs_[0]};
         haltPending_ = true;
         haltNoteRead_ = 0;
@@ -191,7 +191,7 @@ bool Target::resetEntry() {
 }
 
 std::uint8_t Target::command(std::uint16_t code, std::uint16_t mode) {
-    if ((mode & CMD_MODE_TX) == 0 || !listening()) {
+    if ((mode & cmd::kModeTx) == 0 || !listening()) {
         return kProbeOk; // never reaches the target
     }
     const bool hadPending = commandPending_;
@@ -199,10 +199,10 @@ std::uint8_t Target::command(std::uint16_t code, std::uint16_t mode) {
     fifo_.clear();
     fifoRead_ = 0;
     params_.clear();
-    if (code == C_ABORT) {
+    if (code == cmd::kAbort) {
         commandPending_ = false;
         if (hadPending) {
-            answer(TAMSA_STATUS_CODE_ABORT);
+            answer(status::kAbort);
         }
         return kProbeOk;
     }
@@ -226,9 +226,9 @@ std::uint8_t Target::data(std::uint16_t word) {
         }
         state_ = State::Monitor;
         if (what == Awaiting::ResetEntry) {
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
         }
-        answer(what == Awaiting::BreakEntry ? TAMSA_STATUS_CODE_STOP : TAMSA_STATUS_CODE_BOOT_MONITOR);
+        answer(what == Awaiting::BreakEntry ? status::kStop : status::kBootMonitor);
         answer(regs_[0]);
         return kProbeOk;
     }
@@ -237,11 +237,11 @@ std::uint8_t Target::data(std::uint16_t word) {
     }
     if (!commandPending_) {
         // The exit code is acknowledged in and out of the I/O test mode.
-        if (word == TAMSA_IO_TEST_EXIT_CODE) {
+        if (word == kIoTestExitCode) {
             ioTest_ = false;
             fifo_.clear();
             fifoRead_ = 0;
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
         }
         return kProbeOk; // stray data words are dropped
     }
@@ -261,32 +261,32 @@ std::uint8_t Target::data(std::uint16_t word) {
 std::size_t Target::paramsNeeded() const {
     const std::size_t have = params_.size();
     switch (code_) {
-    case C_GET_DATA:
-    case C_GET_EE_BYTES:
-    case C_GET_PF_WORDS:
-    case C_GET_ULP_PAGES:
-    case C_SET_REGS:
-    case C_SET_BP:
-    case C_PROG_PF_WORD:
-    case C_COPY_PAGE:
+    case cmd::kGetData:
+    case cmd::kGetEeBytes:
+    case cmd::kGetPfWords:
+    case cmd::kGetUlpPages:
+    case cmd::kSetRegs:
+    case cmd::kSetBp:
+    case cmd::kProgPfWord:
+    case cmd::kCopyPage:
         return 2;
-    case C_SET_DATA:
-    case C_PROG_EE_BYTES:
+    case cmd::kSetData:
+    case cmd::kProgEeBytes:
         return have < 2 ? 2 : 2 + (static_cast<std::size_t>(params_[1]) + 1) / 2;
-    case C_PROG_PF_BITS:
+    case cmd::kProgPfBits:
         return have < 2 ? 2 : 2 + pfBitsWords(params_[1]);
-    case C_PROG_PF_PAGE:
+    case cmd::kProgPfPage:
         return 33;
-    case C_PROG_ULP_PAGE:
-    case C_SET_BIT_FIELD:
+    case cmd::kProgUlpPage:
+    case cmd::kSetBitField:
         return 3;
-    case C_PROG_ULP_BYTES:
+    case cmd::kProgUlpBytes:
         return 4;
-    case C_ERASE:
-    case C_UNPROTECT:
-    case C_IO_TEST:
+    case cmd::kErase:
+    case cmd::kUnprotect:
+    case cmd::kIoTest:
         return 8;
-    case C_CALC_SIGN:
+    case cmd::kCalcSign:
         return 1;
     default:
         return 0;
@@ -299,21 +299,21 @@ std::uint8_t Target::checkAddresses() const {
     const std::size_t have = params_.size();
     const auto p = [this](std::size_t i) { return static_cast<std::size_t>(params_[i]); };
     switch (code_) {
-    case C_GET_DATA:
-    case C_SET_DATA:
+    case cmd::kGetData:
+    case cmd::kSetData:
         return have == 2 && p(0) + p(1) > kDataBytes ? kProbeDataAddress : kProbeOk;
-    case C_GET_EE_BYTES:
-    case C_PROG_EE_BYTES:
+    case cmd::kGetEeBytes:
+    case cmd::kProgEeBytes:
         return have == 2 && p(0) + p(1) > kEepromBytes ? kProbeEepromAddress : kProbeOk;
-    case C_GET_PF_WORDS:
+    case cmd::kGetPfWords:
         return have == 2 && p(0) + p(1) > kEromWords ? kProbeEromAddress : kProbeOk;
-    case C_PROG_PF_WORD:
+    case cmd::kProgPfWord:
         return have == 1 && p(0) >= kEromWords ? kProbeEromAddress : kProbeOk;
-    case C_PROG_PF_PAGE:
+    case cmd::kProgPfPage:
         return have == 1 && p(0) + kPageBytes / 2 > kEromWords ? kProbeEromAddress : kProbeOk;
-    case C_COPY_PAGE:
+    case cmd::kCopyPage:
         return have >= 1 && p(have - 1) >= kEromPages ? kProbeEromAddress : kProbeOk;
-    case C_PROG_PF_BITS:
+    case cmd::kProgPfBits:
         return have == 2 && p(0) + pfBitsWords(params_[1]) > kEromWords ? kProbeEromAddress : kProbeOk;
     default:
         return kProbeOk;
@@ -350,24 +350,24 @@ void Target::execute() {
 
     if (state_ == State::Running) {
         switch (code) {
-        case C_STOP:
+        case cmd::kStop:
             state_ = State::Monitor;
-            answer(TAMSA_STATUS_CODE_STOP);
+            answer(status::kStop);
             answer(regs_[0]);
             break;
-        case C_GET_DEV_STAT:
+        case cmd::kGetDevStat:
             answer(deviceStatus());
             break;
-        case C_CLR_WATCHP:
+        case cmd::kClrWatchp:
             watchpoints_ = 0;
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
             break;
         default:
-            if ((code & 0xFF00) == C_SET_BAUD_RATE && (code & 0xFF) <= 1) {
+            if ((code & 0xFF00) == cmd::kSetBaudRate && (code & 0xFF) <= 1) {
                 linkSpeed_ = static_cast<std::uint8_t>(code & 0xFF);
-                answer(TAMSA_STATUS_CODE_OK);
+                answer(status::kOk);
             } else {
-                refuse(TAMSA_STATUS_CODE_CMD_ERROR); // the monitor is not listening
+                refuse(status::kCmdError); // the monitor is not listening
             }
         }
         params_.clear();
@@ -376,105 +376,105 @@ void Target::execute() {
 
     // Commands a protected device refuses: everything that reads or changes
     // memory, registers or execution state.
-    const bool guarded = code == C_TRACE || code == C_GET_DATA || code == C_SET_DATA || code == C_GET_REGS ||
-                         code == C_SET_REGS || code == C_SET_BP || code == C_PROG_PF_WORD ||
-                         code == C_PROG_PF_PAGE || code == C_PROG_EE_BYTES || code == C_PROG_ULP_PAGE ||
-                         code == C_GET_ULP_PAGES || code == C_GET_EE_BYTES || code == C_GET_PF_WORDS ||
-                         code == C_PROG_ULP_BYTES || code == C_PROG_PF_BITS || code == C_IO_TEST ||
-                         code == C_SET_BIT_FIELD || code == C_COPY_PAGE;
+    const bool guarded = code == cmd::kTrace || code == cmd::kGetData || code == cmd::kSetData || code == cmd::kGetRegs ||
+                         code == cmd::kSetRegs || code == cmd::kSetBp || code == cmd::kProgPfWord ||
+                         code == cmd::kProgPfPage || code == cmd::kProgEeBytes || code == cmd::kProgUlpPage ||
+                         code == cmd::kGetUlpPages || code == cmd::kGetEeBytes || code == cmd::kGetPfWords ||
+                         code == cmd::kProgUlpBytes || code == cmd::kProgPfBits || code == cmd::kIoTest ||
+                         code == cmd::kSetBitField || code == cmd::kCopyPage;
     if (guarded && isProtected()) {
-        refuse(TAMSA_STATUS_CODE_CMD_ERROR);
+        refuse(status::kCmdError);
         params_.clear();
         return;
     }
 
     const auto p = [this](std::size_t i) { return params_[i]; };
     switch (code) {
-    case C_RUN:
+    case cmd::kRun:
         state_ = State::Running;
-        answer(TAMSA_STATUS_CODE_OK);
+        answer(status::kOk);
         break;
-    case C_TRACE:
+    case cmd::kTrace:
         regs_[0] = static_cast<std::uint16_t>(regs_[0] + 1);
-        answer(TAMSA_STATUS_CODE_OK);
-        answer(TAMSA_STATUS_CODE_HWBP_HIT);
+        answer(status::kOk);
+        answer(status::kHwbpHit);
         answer(regs_[0]);
         break;
-    case C_GET_DATA:
+    case cmd::kGetData:
         readBytes(data_, false);
         break;
-    case C_GET_EE_BYTES:
+    case cmd::kGetEeBytes:
         readBytes(eeprom_, true);
         break;
-    case C_SET_DATA:
+    case cmd::kSetData:
         writeBytes(data_, false);
         break;
-    case C_PROG_EE_BYTES:
+    case cmd::kProgEeBytes:
         writeBytes(eeprom_, true);
         break;
-    case C_GET_PF_WORDS:
+    case cmd::kGetPfWords:
         readEromWords();
         break;
-    case C_GET_REGS:
-        answer(TAMSA_STATUS_CODE_OK);
+    case cmd::kGetRegs:
+        answer(status::kOk);
         answer(kRegisterCount);
         for (std::uint16_t r : regs_) {
             answer(r);
         }
         break;
-    case C_SET_REGS:
+    case cmd::kSetRegs:
         if (p(0) >= kRegisterCount) {
-            refuse(TAMSA_STATUS_CODE_PARAMETER);
+            refuse(status::kParameter);
         } else {
             regs_[p(0)] = p(1);
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
         }
         break;
-    case C_SET_BP: {
+    case cmd::kSetBp: {
         const unsigned number = p(0) & 0xFu;
         const auto flags = static_cast<std::uint8_t>((p(0) >> 4) & 0xFu);
         if (number >= kBreakpointCount) {
-            refuse(TAMSA_STATUS_CODE_PARAMETER);
+            refuse(status::kParameter);
         } else {
             bps_[number] = flags == 0 ? Breakpoint{} : Breakpoint{p(1), flags};
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
         }
         break;
     }
-    case C_PROG_PF_WORD:
+    case cmd::kProgPfWord:
         if (programFails()) {
-            refuse(TAMSA_STATUS_CODE_NV_ERROR);
+            refuse(status::kNvError);
         } else {
             erom_[p(0)] = p(1);
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
         }
         break;
-    case C_PROG_PF_PAGE:
+    case cmd::kProgPfPage:
         if (p(0) % (kPageBytes / 2) != 0) {
-            refuse(TAMSA_STATUS_CODE_PARAMETER);
+            refuse(status::kParameter);
         } else if (programFails()) {
-            refuse(TAMSA_STATUS_CODE_NV_ERROR);
+            refuse(status::kNvError);
         } else {
             std::copy(params_.begin() + 1, params_.begin() + 33, erom_.begin() + p(0));
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
         }
         break;
-    case C_PROG_ULP_PAGE:
+    case cmd::kProgUlpPage:
         if (p(0) >= kUlpPages) {
-            refuse(TAMSA_STATUS_CODE_PARAMETER);
+            refuse(status::kParameter);
         } else if (programFails()) {
-            refuse(TAMSA_STATUS_CODE_NV_ERROR);
+            refuse(status::kNvError);
         } else {
             ulp_[p(0)] = static_cast<std::uint32_t>(p(2)) << 16 | p(1);
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
         }
         break;
-    case C_PROG_ULP_BYTES:
+    case cmd::kProgUlpBytes:
         // Mask bit i selects byte i of the page, bit 0 the least significant.
         if (p(0) >= kUlpPages || p(1) > 0xF) {
-            refuse(TAMSA_STATUS_CODE_PARAMETER);
+            refuse(status::kParameter);
         } else if (programFails()) {
-            refuse(TAMSA_STATUS_CODE_NV_ERROR);
+            refuse(status::kNvError);
         } else {
             const std::uint32_t value = static_cast<std::uint32_t>(p(2)) << 16 | p(3);
             std::uint32_t mask = 0;
@@ -484,14 +484,14 @@ void Target::execute() {
                 }
             }
             ulp_[p(0)] = (ulp_[p(0)] & ~mask) | (value & mask);
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
         }
         break;
-    case C_GET_ULP_PAGES:
+    case cmd::kGetUlpPages:
         if (static_cast<std::size_t>(p(0)) + p(1) > kUlpPages) {
-            refuse(TAMSA_STATUS_CODE_PARAMETER);
+            refuse(status::kParameter);
         } else {
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
             for (std::size_t i = 0; i < p(1); ++i) {
                 const std::uint32_t v = ulp_[p(0) + i];
                 answer(static_cast<std::uint16_t>(v & 0xFFFF));
@@ -499,62 +499,62 @@ void Target::execute() {
             }
         }
         break;
-    case C_COPY_PAGE:
+    case cmd::kCopyPage:
         if (programFails()) {
-            refuse(TAMSA_STATUS_CODE_NV_ERROR);
+            refuse(status::kNvError);
         } else {
             const std::size_t words = kPageBytes / 2;
             std::copy_n(erom_.begin() + static_cast<std::ptrdiff_t>(p(0) * words), words,
                         erom_.begin() + static_cast<std::ptrdiff_t>(p(1) * words));
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
         }
         break;
-    case C_PROG_PF_BITS:
+    case cmd::kProgPfBits:
         progPfBits();
         break;
-    case C_SET_BIT_FIELD:
+    case cmd::kSetBitField:
         setBitField();
         break;
-    case C_IO_TEST:
+    case cmd::kIoTest:
         if (keyMatches(kIoTestCode)) {
             ioTest_ = true;
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
         } else {
-            refuse(TAMSA_STATUS_CODE_PARAMETER);
+            refuse(status::kParameter);
         }
         break;
-    case C_RESET:
+    case cmd::kReset:
         resetCpu();
-        answer(TAMSA_STATUS_CODE_BOOT_MONITOR);
+        answer(status::kBootMonitor);
         answer(regs_[0]);
         break;
-    case C_PROTECT:
+    case cmd::kProtect:
         mode_ = 4;
-        answer(TAMSA_STATUS_CODE_OK);
+        answer(status::kOk);
         break;
-    case C_UNPROTECT:
+    case cmd::kUnprotect:
         if (keyMatches(unprotectWords_)) {
             mode_ = options_.unprotectedMode;
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
         } else {
-            refuse(TAMSA_STATUS_CODE_PARAMETER);
+            refuse(status::kParameter);
         }
         break;
-    case C_ERASE:
+    case cmd::kErase:
         if (!keyMatches(kEraseCode)) {
-            refuse(TAMSA_STATUS_CODE_PARAMETER);
+            refuse(status::kParameter);
         } else {
             std::fill(erom_.begin(), erom_.end(), 0xFFFF);
             std::fill(eeprom_.begin(), eeprom_.end(), 0xFF);
             bps_ = {};
             mode_ = options_.unprotectedMode;
-            answer(TAMSA_STATUS_CODE_OK);
+            answer(status::kOk);
         }
         break;
-    case C_CALC_SIGN:
+    case cmd::kCalcSign:
         calcSign();
         break;
-    case C_GET_VERSION: {
+    case cmd::kGetVersion: {
         const auto &items = versionItems();
         answer(static_cast<std::uint16_t>(items.size()));
         for (std::uint32_t item : items) {
@@ -563,27 +563,27 @@ void Target::execute() {
         }
         break;
     }
-    case C_STOP:
-        answer(TAMSA_STATUS_CODE_STOP);
+    case cmd::kStop:
+        answer(status::kStop);
         answer(regs_[0]);
         break;
-    case C_CLR_WATCHP:
+    case cmd::kClrWatchp:
         watchpoints_ = 0;
-        answer(TAMSA_STATUS_CODE_OK);
+        answer(status::kOk);
         break;
-    case C_GET_DEV_STAT:
+    case cmd::kGetDevStat:
         answer(deviceStatus());
         break;
     default:
-        if ((code & 0xFF00) == C_SET_BAUD_RATE) {
+        if ((code & 0xFF00) == cmd::kSetBaudRate) {
             if ((code & 0xFF) <= 1) {
                 linkSpeed_ = static_cast<std::uint8_t>(code & 0xFF);
-                answer(TAMSA_STATUS_CODE_OK);
+                answer(status::kOk);
             } else {
-                refuse(TAMSA_STATUS_CODE_PARAMETER);
+                refuse(status::kParameter);
             }
         } else {
-            refuse(TAMSA_STATUS_CODE_CMD_ERROR);
+            refuse(status::kCmdError);
         }
     }
     params_.clear();
@@ -592,7 +592,7 @@ void Target::execute() {
 void Target::readBytes(const std::vector<std::uint8_t> &mem, bool withBrownOut) {
     const std::size_t addr = params_[0];
     const std::size_t count = params_[1];
-    answer(TAMSA_STATUS_CODE_OK);
+    answer(status::kOk);
     for (std::size_t i = 0; i < count; i += 2) {
         const unsigned lo = mem[addr + i];
         const unsigned hi = i + 1 < count ? mem[addr + i + 1] : 0u;
@@ -609,11 +609,11 @@ void Target::writeBytes(std::vector<std::uint8_t> &mem, bool eepromPage) {
     if (eepromPage) {
         // EEPROM programs within one 64-byte page per command.
         if (count > kPageBytes || (count > 0 && addr / kPageBytes != (addr + count - 1) / kPageBytes)) {
-            refuse(TAMSA_STATUS_CODE_PARAMETER);
+            refuse(status::kParameter);
             return;
         }
         if (programFails()) {
-            refuse(TAMSA_STATUS_CODE_NV_ERROR);
+            refuse(status::kNvError);
             return;
         }
     }
@@ -621,13 +621,13 @@ void Target::writeBytes(std::vector<std::uint8_t> &mem, bool eepromPage) {
         const std::uint16_t word = params_[2 + i / 2];
         mem[addr + i] = static_cast<std::uint8_t>(i % 2 == 0 ? word & 0xFF : word >> 8);
     }
-    answer(TAMSA_STATUS_CODE_OK);
+    answer(status::kOk);
 }
 
 void Target::readEromWords() {
     const std::size_t addr = params_[0];
     const std::size_t count = params_[1];
-    answer(TAMSA_STATUS_CODE_OK);
+    answer(status::kOk);
     for (std::size_t i = 0; i < count; ++i) {
         answer(erom_[addr + i]);
     }
@@ -641,7 +641,7 @@ void Target::progPfBits() {
     const unsigned offset = params_[1] >> 12;
     const unsigned count = params_[1] & 0xFFFu;
     if (programFails()) {
-        refuse(TAMSA_STATUS_CODE_NV_ERROR);
+        refuse(status::kNvError);
         return;
     }
     for (unsigned bit = offset; bit < offset + count; ++bit) {
@@ -650,7 +650,7 @@ void Target::progPfBits() {
         std::uint16_t &cell = erom_[addr + word];
         cell = static_cast<std::uint16_t>((cell & ~mask) | (params_[2 + word] & mask));
     }
-    answer(TAMSA_STATUS_CODE_OK);
+    answer(status::kOk);
 }
 
 // A bit field inside the 16-bit DATA word at a byte address.
@@ -659,7 +659,7 @@ void Target::setBitField() {
     const unsigned position = params_[1] & 0xFu;
     const unsigned width = (params_[1] >> 4) & 0xFu;
     if (addr + 1 >= kDataBytes || width == 0 || position + width > 16) {
-        refuse(TAMSA_STATUS_CODE_PARAMETER);
+        refuse(status::kParameter);
         return;
     }
     const unsigned mask = ((1u << width) - 1u) << position;
@@ -667,7 +667,7 @@ void Target::setBitField() {
     word = (word & ~mask) | ((static_cast<unsigned>(params_[2]) << position) & mask);
     data_[addr] = static_cast<std::uint8_t>(word & 0xFF);
     data_[addr + 1] = static_cast<std::uint8_t>(word >> 8);
-    answer(TAMSA_STATUS_CODE_OK);
+    answer(status::kOk);
 }
 
 bool Target::signature(std::uint16_t instance, std::uint32_t &value) const {
@@ -709,10 +709,10 @@ bool Target::signature(std::uint16_t instance, std::uint32_t &value) const {
 void Target::calcSign() {
     std::uint32_t value = 0;
     if (!signature(params_[0], value)) {
-        refuse(TAMSA_STATUS_CODE_PARAMETER);
+        refuse(status::kParameter);
         return;
     }
-    answer(TAMSA_STATUS_CODE_OK);
+    answer(status::kOk);
     answer(static_cast<std::uint16_t>(value >> 16));
     answer(static_cast<std::uint16_t>(value & 0xFFFF));
 }

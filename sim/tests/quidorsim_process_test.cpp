@@ -1,5 +1,6 @@
 // quidorsim as users run it: a process serving the probe server's frames,
 // reached through the library's TCP/IP transport.
+#include "sim/protocol.h"
 #include "sim/checksums.h"
 #include "sim/target.h"
 #include "wire.h"
@@ -137,7 +138,7 @@ TEST_F(QuidorsimProcess, AClientDoesEverythingAUserDoes) {
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(c.target(Request().answer(2), 2).size(), 2u);
     }
-    const std::array<std::uint16_t, 8> code = TAMSA_ERASE_ACCESS_CODE;
+    const std::array<std::uint16_t, 8> code = sim::kEraseAccessCode;
     EXPECT_EQ(c.run(C_ERASE, W(code.begin(), code.end()), 1), W{0});
     EXPECT_EQ(c.run(C_GET_EE_BYTES, {0x0080, 2}, 3), (W{0, 0xFFFF, 0}));
     LINK_Disconnect();

@@ -2,6 +2,7 @@
 // by word, trailer included.
 #include "wire.h"
 
+#include "sim/protocol.h"
 #include "sim/checksums.h"
 
 #include <gtest/gtest.h>
@@ -235,7 +236,7 @@ TEST_F(TargetRequest, ProtectionUnprotectAndErase) {
     EXPECT_EQ(h.tgt().eeprom()[5], 0x12);
 
     ASSERT_EQ(run(C_PROTECT, {}, 1).words, W{0});
-    const std::array<std::uint16_t, 8> code = TAMSA_ERASE_ACCESS_CODE;
+    const std::array<std::uint16_t, 8> code = sim::kEraseAccessCode;
     W badCode(code.begin(), code.end());
     badCode[7] = 0;
     EXPECT_EQ(run(C_ERASE, badCode, 1).words, W{TAMSA_STATUS_CODE_PARAMETER});
@@ -309,12 +310,12 @@ TEST_F(TargetRequest, InjectedProgrammingFailuresAndBrownOuts) {
 }
 
 TEST_F(TargetRequest, IoTestAbortAndStaleAnswers) {
-    const std::array<std::uint16_t, 8> code = TAMSA_IO_TEST_ACCESS_CODE;
+    const std::array<std::uint16_t, 8> code = sim::kIoTestAccessCode;
     EXPECT_EQ(run(C_IO_TEST, W(code.begin(), code.end()), 1).words, W{0});
     EXPECT_TRUE(h.tgt().ioTestMode());
-    EXPECT_EQ(h.target(Request().data({TAMSA_IO_TEST_EXIT_CODE}).answer(1)).words, W{0});
+    EXPECT_EQ(h.target(Request().data({sim::kIoTestExitCode}).answer(1)).words, W{0});
     EXPECT_FALSE(h.tgt().ioTestMode());
-    EXPECT_EQ(h.target(Request().data({TAMSA_IO_TEST_EXIT_CODE}).answer(1)).words,
+    EXPECT_EQ(h.target(Request().data({sim::kIoTestExitCode}).answer(1)).words,
               W{0}); // also when not in it
     W wrongCode(code.begin(), code.end());
     wrongCode[0] ^= 0x8000;

@@ -104,7 +104,7 @@ public:
     void injectProgramFailures(int count) { progFailures_ = count; }
     void injectBrownOuts(int count) { brownOuts_ = count; }
 
-    // Signature of an instance as C_CALC_SIGN computes it; false for an
+    // Signature of an instance as cmd::kCalcSign computes it; false for an
     // instance the target refuses.
     bool signature(std::uint16_t instance, std::uint32_t &value) const;
     // Version items: ID in bits 15..0, the two version bytes above.
