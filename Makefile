@@ -3,7 +3,8 @@ BUILD      ?= build
 BUILD_SAN  ?= build-asan
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
-CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
+# Every case has a time-out (the gtest cases their own minute): a hang fails.
+CTEST_FLAGS ?= --output-on-failure -j $(JOBS) --timeout 300
 
 .PHONY: all deps build build-san test test-main test-san fuzz bench run clean format
 

@@ -15,7 +15,9 @@ run_one() {
   log="$corpus.log"
   seeds="$root/tests/fuzz/corpus/${name#fuzz_}"
   [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
-  if ASAN_OPTIONS=detect_leaks=1 "$fz" -max_total_time="$seconds" -print_final_stats=1 \
+  # Each input gets ten seconds and 2 GiB: a hang or a runaway allocation is
+  # a finding, not a stall of the run.
+  if ASAN_OPTIONS=detect_leaks=1 "$fz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
        -artifact_prefix="$corpus/" "$corpus" > "$log" 2>&1; then
     echo "fuzz: $name passed, $(grep -m1 -o 'stat::number_of_executed_units: [0-9]*' "$log" | awk '{print $2}') runs in ${seconds}s"
     rm -rf "$corpus" "$log"
