@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 # Every case has a time-out (the gtest cases their own minute): a hang fails.
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: all deps build build-san test test-main test-san fuzz bench run clean format
+.PHONY: all deps build build-san test test-main test-san fuzz bench run clean format format-check tidy
 
 all: build
 
@@ -49,8 +49,20 @@ run:
 	@echo "make run: the commander (ferroxcmd) on the simulated probe is not built yet." >&2
 	@exit 2
 
+# The sources as .clang-format lays them out; CI checks it.
+SOURCES = git ls-files '*.cpp' '*.h' '*.c'
+
 format:
-	find . -path ./build -prune -o -path ./$(BUILD_SAN) -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | xargs clang-format -i
+	$(SOURCES) | xargs clang-format -i
+
+format-check:
+	$(SOURCES) | xargs clang-format --dry-run --Werror
+
+# The .clang-tidy checks over the library, the platform layer, the memory
+# image library and the simulator, with the main build's compile commands.
+tidy: build
+	git ls-files 'link/src/*.cpp' 'platform/posix/*.cpp' 'Win32Lib/src/*.cpp' 'sim/src/*.cpp' | \
+	  xargs -P $(JOBS) -n 4 clang-tidy -p $(BUILD) --quiet --warnings-as-errors='*' 
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SAN)

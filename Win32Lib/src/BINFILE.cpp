@@ -124,8 +124,8 @@ int MEMAREA_ReadBinFileEx(MEMAREA_HANDLE hMemArea, const char *sFilename, char *
                     MEMAREA__FirstHeldAddr(hMemArea, static_cast<U32>(adr), got, &held);
                     MEMAREA__SetError(
                         sError, ErrorLen,
-                        MEMAREA__Format("Could not read file. It overlaps data already in the image at 0x%.8X.",
-                                        held)
+                        MEMAREA__Format(
+                            "Could not read file. It overlaps data already in the image at 0x%.8X.", held)
                             .c_str());
                     result = -1;
                     break;

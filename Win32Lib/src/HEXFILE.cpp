@@ -114,7 +114,7 @@ void _LoadHexLine(HEXFILE_CONTEXT &c) {
     const int offsetHigh = _ReadByte(c);
     const int offset = offsetHigh << 8 | _ReadByte(c);
     const int type = _ReadByte(c);
-    U8 data[256];
+    U8 data[256] = {};
     // The data bytes are the bulk of every file: decode them with locals.
     if (!c.Faulted) {
         const auto *p = reinterpret_cast<const unsigned char *>(c.pFileBuffer + c.Offset);

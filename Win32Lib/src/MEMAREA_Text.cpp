@@ -19,16 +19,22 @@ void MEMAREA__SetError(char *sError, int ErrorLen, const char *sText) {
 }
 
 std::string MEMAREA__Format(const char *sFormat, ...) {
+    // Texts are short: one pass into a small buffer, a second pass only for
+    // a longer one.
+    char small[512];
     va_list args;
     va_start(args, sFormat);
-    va_list copy;
-    va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, sFormat, copy);
-    va_end(copy);
-    std::string s(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-    if (n > 0) {
-        (void)std::vsnprintf(s.data(), s.size() + 1, sFormat, args);
+    const int n = std::vsnprintf(small, sizeof small, sFormat, args);
+    va_end(args);
+    if (n <= 0) {
+        return {};
     }
+    if (static_cast<size_t>(n) < sizeof small) {
+        return std::string(small, static_cast<size_t>(n));
+    }
+    std::string s(static_cast<size_t>(n), '\0');
+    va_start(args, sFormat);
+    (void)std::vsnprintf(s.data(), s.size() + 1, sFormat, args);
     va_end(args);
     return s;
 }

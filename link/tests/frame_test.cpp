@@ -239,7 +239,8 @@ TEST(FrameRaces, ACallThatWaitedThroughACloseDoesNotRunOnTheClosedConnection) {
     EXPECT_NE(ferrox_test::readFile(path).find(
                   "API Error: API FERROX_CPU_IsHalted function called before FERROX_Open()"),
               std::string::npos);
-    EXPECT_EQ(captured().messageBoxes, std::vector<std::string>{"Quidor Error|Can not connect to Quidor via USB."});
+    EXPECT_EQ(captured().messageBoxes,
+              std::vector<std::string>{"Quidor Error|Can not connect to Quidor via USB."});
 }
 
 TEST(FrameRaces, ALockThatCannotBeSharedStillSerialisesAndSaysSoOnce) {

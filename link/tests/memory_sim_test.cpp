@@ -185,7 +185,8 @@ TEST_F(MemorySim, AReadFailingAfterSomeChunksKeepsWhatItRead) {
     EXPECT_EQ(FERROX_CPU_GetData(8192 - 300, 400, buf.data()), -1);
     EXPECT_EQ(std::vector<std::uint8_t>(buf.begin(), buf.begin() + 256), image);
     EXPECT_EQ(FERROX_CPU_GetLastResponse(), TAMSA_STATUS_CODE_INVALID);
-    EXPECT_EQ(captured().errors, std::vector<std::string>{"Address parameter invalid on DATA read or write."});
+    EXPECT_EQ(captured().errors,
+              std::vector<std::string>{"Address parameter invalid on DATA read or write."});
     // A brown-out in a later EEPROM chunk fails the call.
     MAIN_SetErrorReported(0);
     captured().errors.clear();

@@ -582,7 +582,12 @@ TEST_F(MemoryWire, CalcSignCopiesWhatTheBufferHoldsAndSetsTheTimeLimitBack) {
          TAMSA_STATUS_CODE_INVALID,
          "Rx/Tx timeout during communication to target."},
         // Probe status 0 but the answer words are missing: no response.
-        {answer({}), 4, -1, {0xEE, 0xEE, 0xEE, 0xEE}, TAMSA_STATUS_CODE_INVALID, "Target sent unexpected data."},
+        {answer({}),
+         4,
+         -1,
+         {0xEE, 0xEE, 0xEE, 0xEE},
+         TAMSA_STATUS_CODE_INVALID,
+         "Target sent unexpected data."},
         {answer({0, 0x00AB}),
          4,
          -1,

@@ -68,7 +68,8 @@ Bytes codeItems(const std::string &words) {
     std::string w;
     while (in >> w) {
         const unsigned v = static_cast<unsigned>(std::stoul(w, nullptr, 16));
-        out = out + Bytes{0x00, 0x00, 0x01, 0x00, static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
+        out = out +
+              Bytes{0x00, 0x00, 0x01, 0x00, static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
     }
     return out;
 }
@@ -104,11 +105,13 @@ TEST_F(RequestLayout, EveryRequestTheLibraryBuilds) {
     const std::string kEraseCode = "E7A5 1C3B 9D40 62F1 0B8E D35C 47A2 F019";
     const std::vector<Row> rows = {
         // The target link.
-        {"SetBaud 250 kHz", none, B("CD 04 00  00 01 01 00 01 BC 01 00"), B("00 00"), [] { FERROX_CPU_SetBaud(1); }},
+        {"SetBaud 250 kHz", none, B("CD 04 00  00 01 01 00 01 BC 01 00"), B("00 00"),
+         [] { FERROX_CPU_SetBaud(1); }},
         {"SendCommand", none, B("CD 04 00  00 01 01 00 34 12 03 00"), B("00 00"),
          [] { FERROX_CPU_SendCommand(0x1234, 3); }},
         {"SendData", none, B("CD 03 00  00 00 01 00 EF BE"), B("00 00"), [] { FERROX_CPU_SendData(0xBEEF); }},
-        {"ClrWatchp", none, B("CD 04 00  00 01 01 00 00 B8 01 00"), B("00 00"), [] { FERROX_CPU_ClrWatchp(); }},
+        {"ClrWatchp", none, B("CD 04 00  00 01 01 00 00 B8 01 00"), B("00 00"),
+         [] { FERROX_CPU_ClrWatchp(); }},
         {"Abort", none, B("CD 06 00  00 01 01 00 00 00 01 00  00 05 01 00"), B("05 00 00 00"),
          [] { FERROX_CPU_Abort(); }},
         {"GetStatus", none, kDevStat, kHalted, [] { FERROX_CPU_GetStatus(0); }},
@@ -126,7 +129,8 @@ TEST_F(RequestLayout, EveryRequestTheLibraryBuilds) {
              p.expect(B("07"), kHw);
              p.expect(kDevStat, kRunning);
          },
-         B("CD 06 00  00 01 01 00 00 3C 01 00  00 05 02 00"), B("01 00 34 12 00 00"), [] { FERROX_CPU_Halt(); }},
+         B("CD 06 00  00 01 01 00 00 3C 01 00  00 05 02 00"), B("01 00 34 12 00 00"),
+         [] { FERROX_CPU_Halt(); }},
         {"Step", halted, B("CD 06 00  00 01 01 00 02 00 01 00  00 05 03 00"), B("00 00 02 00 10 00 00 00"),
          [] { FERROX_CPU_Step(); }},
         {"GetRegsAll", halted, B("CD 06 00  00 01 01 00 05 00 01 00  00 05 0C 00"),
@@ -148,24 +152,28 @@ TEST_F(RequestLayout, EveryRequestTheLibraryBuilds) {
          B("00 00 00 00"), [&] { FERROX_CPU_ProgEEPROM(0x10, 2, two); }},
         {"GetEROM", halted, B("CD 0A 00  00 01 01 00 0E 00 01 00  00 00 02 00 40 00 02 00  00 05 04 00"),
          B("00 00 11 22 33 44 00 00 00 00"), [&] { FERROX_CPU_GetEROM(0x80, 4, buf); }},
-        {"ProgEROM word", halted, B("CD 0A 00  00 01 01 00 08 00 01 00  00 00 02 00 10 00 AA BB  00 05 01 00"),
-         B("00 00 00 00"), [&] { FERROX_CPU_ProgEROM(0x20, 2, two); }},
-        {"ProgEROM page", halted, B("CD 29 00  00 01 01 00 09 00 01 00  00 00 21 00 20 00") + pg + B("00 05 01 00"),
-         B("00 00 00 00"), [&] { FERROX_CPU_ProgEROM(0x40, 64, pg.data()); }},
+        {"ProgEROM word", halted,
+         B("CD 0A 00  00 01 01 00 08 00 01 00  00 00 02 00 10 00 AA BB  00 05 01 00"), B("00 00 00 00"),
+         [&] { FERROX_CPU_ProgEROM(0x20, 2, two); }},
+        {"ProgEROM page", halted,
+         B("CD 29 00  00 01 01 00 09 00 01 00  00 00 21 00 20 00") + pg + B("00 05 01 00"), B("00 00 00 00"),
+         [&] { FERROX_CPU_ProgEROM(0x40, 64, pg.data()); }},
         {"GetULP", halted, B("CD 0A 00  00 01 01 00 0C 00 01 00  00 00 02 00 3E 00 01 00  00 05 03 00"),
          B("00 00 22 22 11 11 00 00"), [&] { FERROX_CPU_GetULP(0x3E, 1, items); }},
-        {"ProgULP", halted, B("CD 0B 00  00 01 01 00 0B 00 01 00  00 00 03 00 3E 00 22 22 11 11  00 05 01 00"),
-         B("00 00 00 00"), [&] { FERROX_CPU_ProgULP(0x3E, 1, ulp); }},
+        {"ProgULP", halted,
+         B("CD 0B 00  00 01 01 00 0B 00 01 00  00 00 03 00 3E 00 22 22 11 11  00 05 01 00"), B("00 00 00 00"),
+         [&] { FERROX_CPU_ProgULP(0x3E, 1, ulp); }},
         {"ProgUlpBytes", halted,
-         B("CD 0C 00  00 01 01 00 14 00 01 00  00 00 04 00 3E 00 06 00 BB AA DD CC  00 05 01 00"), B("00 00 00 00"),
-         [] { FERROX_CPU_ProgUlpBytes(0x3E, 0x6, 0xAABBCCDD); }},
+         B("CD 0C 00  00 01 01 00 14 00 01 00  00 00 04 00 3E 00 06 00 BB AA DD CC  00 05 01 00"),
+         B("00 00 00 00"), [] { FERROX_CPU_ProgUlpBytes(0x3E, 0x6, 0xAABBCCDD); }},
         {"CopyPage", none, B("CD 0A 00  00 01 01 00 19 00 01 00  00 00 02 00 01 00 02 00  00 05 01 00"),
          B("00 00 00 00"), [] { FERROX_CPU_CopyPage(1, 2); }},
         {"ProgPfBits", none,
          B("CD 0D 00  00 01 01 00 16 00 01 00  00 00 02 00 10 00 08 40  00 00 01 00 AB 00  00 05 01 00"),
          B("00 00 00 00"), [&] { FERROX_CPU_ProgPfBits(0x10, 4, 8, bits); }},
-        {"SetBitField", none, B("CD 0B 00  00 01 01 00 18 00 01 00  00 00 03 00 20 00 43 00 05 00  00 05 01 00"),
-         B("00 00 00 00"), [] { FERROX_CPU_SetBitField(0x20, 3, 4, 5); }},
+        {"SetBitField", none,
+         B("CD 0B 00  00 01 01 00 18 00 01 00  00 00 03 00 20 00 43 00 05 00  00 05 01 00"), B("00 00 00 00"),
+         [] { FERROX_CPU_SetBitField(0x20, 3, 4, 5); }},
         {"IoTest on", none, B("CD 1E 00  00 01 01 00 17 00 01 00") + codeItems(kIoCode) + B("00 05 01 00"),
          B("00 00 00 00"), [] { FERROX_CPU_IoTest(1); }},
         {"IoTest off", none, B("CD 05 00  00 00 01 00 5C 0E  00 05 01 00"), B("00 00 00 00"),
@@ -176,7 +184,8 @@ TEST_F(RequestLayout, EveryRequestTheLibraryBuilds) {
              entry(p);
              p.expect(kDevStat, kHalted);
          },
-         B("CD 06 00  00 01 01 00 10 00 01 00  00 05 01 00"), B("00 00 00 00"), [] { FERROX_CPU_Protect(); }, entry},
+         B("CD 06 00  00 01 01 00 10 00 01 00  00 05 01 00"), B("00 00 00 00"), [] { FERROX_CPU_Protect(); },
+         entry},
         {"Unprotect", entry,
          B("CD 1E 00  00 01 01 00 1A 00 01 00") + codeItems("EEFF CCDD AABB 8899 6677 4455 2233 0011") +
              B("00 05 01 00"),
@@ -204,8 +213,9 @@ TEST_F(RequestLayout, EveryRequestTheLibraryBuilds) {
              p.expect(B("07"), B("00 00 00 00 00 01 01 00"));
              p.expect(B("F1 02"), B("00"));
          },
-         B("CD 0A 00  00 02 01 00 00 00 08 07 32 00  00 00 01 00 2D 6B  00 05 02 00"), B("00 00 03 00 00 01 00 00"),
-         [] { FERROX_CPU_EnterMonitor(); }, [](ScriptedProbe &p) { p.expect(kDevStat, kHalted); }},
+         B("CD 0A 00  00 02 01 00 00 00 08 07 32 00  00 00 01 00 2D 6B  00 05 02 00"),
+         B("00 00 03 00 00 01 00 00"), [] { FERROX_CPU_EnterMonitor(); },
+         [](ScriptedProbe &p) { p.expect(kDevStat, kHalted); }},
         {"Reset",
          [](ScriptedProbe &p) {
              entry(p);
@@ -221,19 +231,22 @@ TEST_F(RequestLayout, EveryRequestTheLibraryBuilds) {
          B("00 00 00 00 03 00 00 01 00 00"), [] { FERROX_CPU_Reset(); }},
         // The probe's own commands.
         {"GetHWVersion", none, B("F0"), B("F0 55 00 00"), [] { FERROX_EMU_GetHWVersion(); }},
-        {"GetHWStatus", none, B("07"), kHw, [] {
+        {"GetHWStatus", none, B("07"), kHw,
+         [] {
              FERROX_HW_STATUS st;
              FERROX_EMU_GetHWStatus(&st);
          }},
         {"SwitchInterface", none, B("F3 02"), B("00"), [] { FERROX_EMU_SwitchInterface(2); }},
-        {"SwitchPower", [](ScriptedProbe &p) {
+        {"SwitchPower",
+         [](ScriptedProbe &p) {
              p.expect(B("07"), B("00 00 00 00 00 01 01 00"));
              p.expect(B("07"), B("00 00 00 00 00 01 01 00"));
          },
          B("F2 01"), B("00"), [] { FERROX_EMU_SwitchPower(1); }},
         {"ControlUserBuffer", none, B("D2 04"), B("05 00"), [] { FERROX_EMU_ControlUserBuffer(4, 0); }},
         {"ControlSystemBuffer", none, B("D3 01"), B("00 00"), [] { FERROX_EMU_ControlSystemBuffer(1, 0); }},
-        {"ReadUserBuffer", none, B("D2 10 02 00"), B("00 00 00 00"), [] {
+        {"ReadUserBuffer", none, B("D2 10 02 00"), B("00 00 00 00"),
+         [] {
              U16 b[2];
              FERROX_EMU_ReadUserBuffer(2, b);
          }},

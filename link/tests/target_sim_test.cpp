@@ -365,14 +365,16 @@ protected:
 // Nothing answers behind the probe: the entry says so, and nothing claims
 // the target is protected.
 TEST_F(NoTargetSim, EntryFailsWithNoTargetNotAsProtected) {
-    const std::vector<std::string> noTargetText{"Could not enter Monitor mode.\nIs a target connected to Quidor?"};
+    const std::vector<std::string> noTargetText{
+        "Could not enter Monitor mode.\nIs a target connected to Quidor?"};
     struct Case {
         const char *what;
         int (*call)();
         int result;
     };
-    for (const Case &c : {Case{"EnterMonitor", &FERROX_CPU_EnterMonitor, 9}, Case{"Halt", &FERROX_CPU_Halt, 9},
-                          Case{"PowerOnReset", &FERROX_CPU_PowerOnReset, 9}}) {
+    for (const Case &c :
+         {Case{"EnterMonitor", &FERROX_CPU_EnterMonitor, 9}, Case{"Halt", &FERROX_CPU_Halt, 9},
+          Case{"PowerOnReset", &FERROX_CPU_PowerOnReset, 9}}) {
         SCOPED_TRACE(c.what);
         captured().errors.clear();
         FERROX_ClrError();

@@ -598,7 +598,8 @@ TEST_F(ExecWire, ResetExchangeAnswers) {
         {"another target status", answer({0, 6, 3, 0}), 2, -2, "Target sent unexpected data."},
         {"not in the boot monitor", answer({0, 0, 1, 0}), 9, -2,
          "Could not enter Monitor mode.\nIs a target connected to Quidor?"},
-        {"trailer detail", answer({0, 0, 3, 0x0100}, 0x0100), 0x100, -2, "Unknown error occured, error-code 0x0100"},
+        {"trailer detail", answer({0, 0, 3, 0x0100}, 0x0100), 0x100, -2,
+         "Unknown error occured, error-code 0x0100"},
         {"three words", answer({0, 0, 3}), 7, -2, "USB communication error !"},
         {"probe status", answer({}, 0x0001), 1, -2, "Rx/Tx timeout during communication to target."},
         {"no target status", answer({0}), 7, -2, "USB communication error !"},
@@ -633,14 +634,16 @@ TEST_F(ExecWire, RegisterReadFailures) {
     const Case cases[] = {
         {"all ten", answer(all), 10, 0, nullptr},
         {"refused by the target", answer({4}, 0x0101), -1, 4, nullptr},
-        {"another target status", answer({6}, 0x0101), -1, 6, "Rx/Tx timeout during communication to target."},
+        {"another target status", answer({6}, 0x0101), -1, 6,
+         "Rx/Tx timeout during communication to target."},
         {"nothing from the target", answer({}, 0x0001), -1, TAMSA_STATUS_CODE_INVALID,
          "Rx/Tx timeout during communication to target."},
         {"status word not 0", answer({3, 10}), -1, TAMSA_STATUS_CODE_INVALID, "Target sent unexpected data."},
         {"count not 10", answer({0, 9}), -1, TAMSA_STATUS_CODE_INVALID, "Target sent unexpected data."},
         {"answer ends early", answer({0, 10, 1, 2, 3}), -1, TAMSA_STATUS_CODE_INVALID,
          "Target sent unexpected data."},
-        {"other probe status", answer({}, 0x0007), -1, TAMSA_STATUS_CODE_INVALID, "USB communication error !"},
+        {"other probe status", answer({}, 0x0007), -1, TAMSA_STATUS_CODE_INVALID,
+         "USB communication error !"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -699,14 +702,14 @@ TEST_F(ExecWire, HaltReentersAnUnreachableOrSleepingTarget) {
     const auto entryOk = [](ScriptedProbe &p, std::uint16_t seq) {
         p.expect({0xF1, 0x02}, {0});
         p.expect(req({entry(seq), data({CPU_ENTRY_WORD}), ans(2)}),
-                 answer({0, static_cast<std::uint16_t>(seq == 8 ? TAMSA_STATUS_CODE_STOP
-                                                                : TAMSA_STATUS_CODE_BOOT_MONITOR),
+                 answer({0,
+                         static_cast<std::uint16_t>(seq == 8 ? TAMSA_STATUS_CODE_STOP
+                                                             : TAMSA_STATUS_CODE_BOOT_MONITOR),
                          0x0042}));
         p.expect(kDevStatReq, answer({kHaltedInit}));
     };
     const Case cases[] = {
-        {"asleep, broken into",
-         [](ScriptedProbe &p) { p.expect({0x07}, hw(3300, 1, 0, 1)); },
+        {"asleep, broken into", [](ScriptedProbe &p) { p.expect({0x07}, hw(3300, 1, 0, 1)); },
          [&](ScriptedProbe &p) {
              p.expect({0x07}, hw(3300, 1, 0, 1));
              entryOk(p, 8);
@@ -725,8 +728,7 @@ TEST_F(ExecWire, HaltReentersAnUnreachableOrSleepingTarget) {
              entryOk(p, 1);
          },
          1, 0},
-        {"asleep for good",
-         [](ScriptedProbe &p) { p.expect({0x07}, hw(3300, 1, 0, 1)); },
+        {"asleep for good", [](ScriptedProbe &p) { p.expect({0x07}, hw(3300, 1, 0, 1)); },
          [](ScriptedProbe &p) {
              p.expect({0x07}, hw(3300, 1, 0, 1));
              p.expect({0xF1, 0x02}, {0});
@@ -780,15 +782,13 @@ TEST_F(ExecWire, CloseOperationBranches) {
     const Case cases[] = {
         {"powered down", kPoweredDown, 0, offAndFallen, 0, 1, nullptr},
         {"entry failed", kEntryFailed, 0, offAndFallen, 0, 1, nullptr},
-        {"protected",
-         0, 0,
+        {"protected", 0, 0,
          [&](ScriptedProbe &p) {
              p.expect(kDevStatReq, answer({0xD004}));
              offAndFallen(p);
          },
          0, 1, nullptr},
-        {"status unreadable",
-         0, 2,
+        {"status unreadable", 0, 2,
          [&](ScriptedProbe &p) {
              p.expect(kDevStatReq, answer({}, 0x0001));
              offAndFallen(p);
@@ -796,16 +796,14 @@ TEST_F(ExecWire, CloseOperationBranches) {
          0, 1, nullptr},
         {"left halted", 0, 2, [](ScriptedProbe &p) { p.expect(kDevStatReq, answer({kHaltedInit})); }, -1, 1,
          nullptr},
-        {"probe supply switched off",
-         0, 1,
+        {"probe supply switched off", 0, 1,
          [&](ScriptedProbe &p) {
              p.expect(kDevStatReq, answer({kHaltedInit}));
              p.expect({0x07}, hw(3300, 0, 1, 1));
              offAndFallen(p);
          },
          0, 0, nullptr},
-        {"own supply runs on",
-         0, 0,
+        {"own supply runs on", 0, 0,
          [](ScriptedProbe &p) {
              p.expect(kDevStatReq, answer({kHaltedInit}));
              p.expect({0x07}, hw(3300, 0, 1, 0));
@@ -814,8 +812,7 @@ TEST_F(ExecWire, CloseOperationBranches) {
              p.expect({0xDC}, {0});
          },
          0, 0, nullptr},
-        {"own supply refuses to run",
-         0, 0,
+        {"own supply refuses to run", 0, 0,
          [](ScriptedProbe &p) {
              p.expect(kDevStatReq, answer({kHaltedInit}));
              p.expect({0x07}, hw(3300, 0, 1, 0));
@@ -824,8 +821,7 @@ TEST_F(ExecWire, CloseOperationBranches) {
              p.expect({0xDC}, {0});
          },
          -1, 0, nullptr},
-        {"supply does not fall",
-         0, 0,
+        {"supply does not fall", 0, 0,
          [](ScriptedProbe &p) {
              p.expect(kDevStatReq, answer({kHaltedInit}));
              p.expect({0x07}, hw(3300, 0, 1, 1));
@@ -836,8 +832,7 @@ TEST_F(ExecWire, CloseOperationBranches) {
              }
          },
          -1, 0, "Quidor Hardware problem !\nCould not power down target when disconnecting."},
-        {"switch-off unanswered",
-         kPoweredDown, 0,
+        {"switch-off unanswered", kPoweredDown, 0,
          [](ScriptedProbe &p) {
              p.expect({0x07}, hw(3300, 0, 1, 1));
              p.expect({0xDC}, {}, ScriptedProbe::Reply::None);

@@ -231,7 +231,8 @@ TEST_F(TcpTransport, SwitchingToUsbKeepsTheErrorOutput) {
     connect(server);
     EXPECT_EQ(FERROX_SelectUSB(7), 1); // no probe behind port 7
     EXPECT_EQ(FERROX_EMU_ControlUserBuffer(EMU_CMD_BUFFER_GET_CNT, 0), -1);
-    EXPECT_EQ(captured().errors, std::vector<std::string>{"USB communication error: No USB connection opened !"});
+    EXPECT_EQ(captured().errors,
+              std::vector<std::string>{"USB communication error: No USB connection opened !"});
 }
 
 TEST_F(TcpTransport, AReadLongerThanAFrameGoesOutAsSeveralFrames) {

@@ -88,7 +88,8 @@ bool IoCompletion::wait(std::uint32_t timeoutMs) {
             // time it named, so the clock goes straight to that time, or to
             // the deadline when nothing is on its way.
             const std::uint32_t left = timeoutMs - elapsed;
-            const std::uint32_t step = due_ ? std::min(left, std::max<std::uint32_t>(1, dueTick_ - now)) : left;
+            const std::uint32_t step =
+                due_ ? std::min(left, std::max<std::uint32_t>(1, dueTick_ - now)) : left;
             lock.unlock();
             c.sleepMs(step);
             lock.lock();

@@ -15,7 +15,6 @@ namespace {
 std::atomic<unsigned> writesToFail{0};
 std::atomic<unsigned> readsBeforeFailure{0}; // 0: no read fails
 
-
 bool directoryExists(const std::string &path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -14,8 +14,8 @@ void messageBox(const char *text, const char *caption, MessageIcon icon) {
         h(text, caption, icon);
         return;
     }
-    std::fprintf(stderr, "[%s] %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
-    std::fflush(stderr);
+    (void)std::fprintf(stderr, "[%s] %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
+    (void)std::fflush(stderr);
 }
 
 void setMessageBoxHook(MessageBoxHook hook) {

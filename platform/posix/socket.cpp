@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace plat {
@@ -71,9 +72,18 @@ TcpSocket &TcpSocket::operator=(TcpSocket &&other) noexcept {
     if (this != &other) {
         close();
         fd_ = other.fd_;
+        receiveTimeoutMs_ = other.receiveTimeoutMs_;
         other.fd_ = -1;
     }
     return *this;
+}
+
+TcpSocket TcpSocket::adopt(int nativeHandle) {
+    const int flags = ::fcntl(nativeHandle, F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(nativeHandle, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return TcpSocket(nativeHandle);
 }
 
 void TcpSocket::close() {
@@ -107,7 +117,13 @@ bool TcpSocket::connect(std::uint32_t address, std::uint16_t port, std::uint32_t
             return false;
         }
     }
+    // Connected: from now on a send or receive is one blocking call, bounded
+    // by the socket's time-outs.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const timeval sendLimit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
     fd_ = fd;
+    receiveTimeoutMs_ = -1;
     return true;
 }
 
@@ -119,18 +135,12 @@ bool TcpSocket::setNoDelay() {
 int TcpSocket::send(const std::uint8_t *data, int size) {
     int sent = 0;
     while (fd_ >= 0 && sent < size) {
-        ssize_t n = ::send(fd_, data + sent, static_cast<std::size_t>(size - sent), MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                // A full send buffer: wait for room as a blocking send would.
-                if (waitReady(fd_, POLLOUT, 5000) == 1) {
-                    continue;
-                }
-            }
-            break;
+        const ssize_t n = ::send(fd_, data + sent, static_cast<std::size_t>(size - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break; // an error, or no room for five seconds
         }
         sent += static_cast<int>(n);
     }
@@ -141,8 +151,17 @@ int TcpSocket::receive(std::uint8_t *data, int size, std::uint32_t timeoutMs) {
     if (fd_ < 0) {
         return kError;
     }
+    if (receiveTimeoutMs_ != static_cast<long>(timeoutMs)) {
+        // Zero would mean "no limit" to the system: a millisecond is the least.
+        const std::uint32_t ms = timeoutMs == 0 ? 1 : timeoutMs;
+        const timeval limit{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
+        if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+            return kError;
+        }
+        receiveTimeoutMs_ = static_cast<long>(timeoutMs);
+    }
     for (;;) {
-        ssize_t n = ::recv(fd_, data, static_cast<std::size_t>(size), MSG_DONTWAIT);
+        const ssize_t n = ::recv(fd_, data, static_cast<std::size_t>(size), 0);
         if (n > 0) {
             return static_cast<int>(n);
         }
@@ -152,16 +171,7 @@ int TcpSocket::receive(std::uint8_t *data, int size, std::uint32_t timeoutMs) {
         if (errno == EINTR) {
             continue;
         }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            return kError;
-        }
-        const int ready = waitReady(fd_, POLLIN, timeoutMs);
-        if (ready == 0) {
-            return kTimedOut;
-        }
-        if (ready < 0) {
-            return kError;
-        }
+        return errno == EAGAIN || errno == EWOULDBLOCK ? kTimedOut : kError;
     }
 }
 

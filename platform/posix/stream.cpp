@@ -28,7 +28,8 @@ void unregisterStreamProvider(StreamProvider *provider) {
     list.erase(std::remove(list.begin(), list.end(), provider), list.end());
 }
 
-std::unique_ptr<ByteStream> connectStream(std::uint32_t address, std::uint16_t port, std::uint32_t timeoutMs) {
+std::unique_ptr<ByteStream> connectStream(std::uint32_t address, std::uint16_t port,
+                                          std::uint32_t timeoutMs) {
     {
         std::lock_guard<std::mutex> lock(registryMutex);
         for (StreamProvider *p : providers()) {
@@ -78,7 +79,8 @@ int PeerStream::receive(std::uint8_t *data, int size, std::uint32_t timeoutMs) {
         }
         std::uint32_t due = 0;
         const std::uint32_t left = timeoutMs - elapsed;
-        const bool coming = peer_->nextDue(due) && static_cast<std::int32_t>(due - now) >= 0 && due - now <= left;
+        const bool coming =
+            peer_->nextDue(due) && static_cast<std::int32_t>(due - now) >= 0 && due - now <= left;
         c.sleepMs(coming ? std::max<std::uint32_t>(due - now, 1) : left);
     }
 }

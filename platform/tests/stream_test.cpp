@@ -53,7 +53,8 @@ TEST(PeerStream, AnswersComeAtOnceAtTheirDueTimeOrTheWaitTimesOut) {
         int result;
         std::uint32_t after; // virtual ms the receive took
     };
-    for (const Case &c : {Case{0, 1, 0}, Case{700, 1, 700}, Case{5000, 1, 5000}, Case{5001, plat::ByteStream::kTimedOut, 5000}}) {
+    for (const Case &c : {Case{0, 1, 0}, Case{700, 1, 700}, Case{5000, 1, 5000},
+                          Case{5001, plat::ByteStream::kTimedOut, 5000}}) {
         SCOPED_TRACE(c.delay);
         plat::PeerStream s(std::make_shared<Echo>(c.delay));
         const std::uint8_t out = 7;

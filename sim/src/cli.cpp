@@ -91,7 +91,10 @@ bool parseCommandLine(const std::vector<std::string> &args, CliOptions &o, std::
                 return false;
             }
             if (!parseNumber(text, min, max, out)) {
-                error = "bad value for " + a + ": " + text;
+                error = "bad value for ";
+                error += a;
+                error += ": ";
+                error += text;
                 return false;
             }
             return true;

@@ -1,7 +1,7 @@
 #include "sim/probe.h"
 
-#include "sim/protocol.h"
 #include "sim/checksums.h"
+#include "sim/protocol.h"
 
 #include "plat/clock.h"
 
@@ -38,7 +38,7 @@ Probe::Probe(plat::Clock &clock, const ProbeOptions &options)
     : clock_(clock), options_(options), target_(options.target), targetPresent_(options.targetPresent),
       selfPowered_(options.selfPowered) {
     config_.fill(0xFF);
-    config_[0] = 0;                         // USB address 0
+    config_[0] = 0;                            // USB address 0
     config_[config::kVoltageSelection] = 0xFF; // 3 V, not locked
     sysConfig_.fill(0xFF);
     for (std::size_t i = 0; i < 4; ++i) {
@@ -436,8 +436,8 @@ bool Probe::processOne() {
         break;
     }
     case probecmd::kCaps: {
-        std::uint32_t caps = caps::kGetHwVersion | caps::kHasPulldown |
-                             caps::kReadConfig | caps::kWriteConfig | caps::kSwitchPowerEx;
+        std::uint32_t caps = caps::kGetHwVersion | caps::kHasPulldown | caps::kReadConfig |
+                             caps::kWriteConfig | caps::kSwitchPowerEx;
         if (options_.extendedCaps) {
             caps |= caps::kExtended;
         }
@@ -448,9 +448,8 @@ bool Probe::processOne() {
         if (!options_.extendedCaps) {
             return true; // unknown to a probe without extended capabilities
         }
-        put32(answer_, caps::kGetHwVersion | caps::kHasPulldown |
-                           caps::kReadConfig | caps::kWriteConfig | caps::kSwitchPowerEx |
-                           caps::kExtended);
+        put32(answer_, caps::kGetHwVersion | caps::kHasPulldown | caps::kReadConfig | caps::kWriteConfig |
+                           caps::kSwitchPowerEx | caps::kExtended);
         put32(answer_, kBufferCapacity); // word 1: buffer depth in items
         for (int i = 2; i < 8; ++i) {
             put32(answer_, 0);

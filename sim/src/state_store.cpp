@@ -33,7 +33,7 @@ int readFile(const fs::path &path, Bytes &out) {
         }
     }
     const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
+    (void)std::fclose(f);
     return failed ? -1 : 1;
 }
 

@@ -1,7 +1,7 @@
 #include "sim/target.h"
 
-#include "sim/protocol.h"
 #include "sim/checksums.h"
+#include "sim/protocol.h"
 
 #include <algorithm>
 
@@ -161,9 +161,8 @@ void Target::advance(std::uint64_t steps) {
     if (hit != nullptr && best <= steps) {
         regs_[0] = hit->address;
         state_ = State::Monitor;
-        haltNote_ = {static_cast<std::uint16_t>((hit->flags & kSoftwareBreakpointFlag) != 0
-                                                    ? status::kSwbpHit
-                                                    : status::kHwbpHit),
+        haltNote_ = {static_cast<std::uint16_t>(
+                         (hit->flags & kSoftwareBreakpointFlag) != 0 ? status::kSwbpHit : status::kHwbpHit),
                      regs_[0]};
         haltPending_ = true;
         haltNoteRead_ = 0;
@@ -376,12 +375,12 @@ void Target::execute() {
 
     // Commands a protected device refuses: everything that reads or changes
     // memory, registers or execution state.
-    const bool guarded = code == cmd::kTrace || code == cmd::kGetData || code == cmd::kSetData || code == cmd::kGetRegs ||
-                         code == cmd::kSetRegs || code == cmd::kSetBp || code == cmd::kProgPfWord ||
-                         code == cmd::kProgPfPage || code == cmd::kProgEeBytes || code == cmd::kProgUlpPage ||
-                         code == cmd::kGetUlpPages || code == cmd::kGetEeBytes || code == cmd::kGetPfWords ||
-                         code == cmd::kProgUlpBytes || code == cmd::kProgPfBits || code == cmd::kIoTest ||
-                         code == cmd::kSetBitField || code == cmd::kCopyPage;
+    const bool guarded = code == cmd::kTrace || code == cmd::kGetData || code == cmd::kSetData ||
+                         code == cmd::kGetRegs || code == cmd::kSetRegs || code == cmd::kSetBp ||
+                         code == cmd::kProgPfWord || code == cmd::kProgPfPage || code == cmd::kProgEeBytes ||
+                         code == cmd::kProgUlpPage || code == cmd::kGetUlpPages || code == cmd::kGetEeBytes ||
+                         code == cmd::kGetPfWords || code == cmd::kProgUlpBytes || code == cmd::kProgPfBits ||
+                         code == cmd::kIoTest || code == cmd::kSetBitField || code == cmd::kCopyPage;
     if (guarded && isProtected()) {
         refuse(status::kCmdError);
         params_.clear();

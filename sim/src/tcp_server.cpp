@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace sim {
@@ -244,17 +245,16 @@ void TcpServer::serveClient(int fd) {
     if (!sendAll(fd, hello.data(), hello.size())) {
         return;
     }
+    // One blocking receive per burst of frames; the time-out only lets the
+    // loop look at the stop flag now and then.
+    const timeval stopCheck{0, static_cast<suseconds_t>(kPollMs) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &stopCheck, sizeof stopCheck);
     FrameSession session(probe_);
     std::vector<std::uint8_t> buffer(65536 + 8);
     std::vector<std::uint8_t> out;
     while (!stop_.load()) {
-        pollfd pfd{fd, POLLIN, 0};
-        const int r = ::poll(&pfd, 1, kPollMs);
-        if (r <= 0) {
-            continue;
-        }
         const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
-        if (n < 0 && errno == EINTR) {
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
             continue;
         }
         if (n <= 0) {
@@ -293,7 +293,8 @@ namespace {
 // One connection of the in-process front.
 class SessionPeer final : public plat::StreamPeer {
 public:
-    SessionPeer(Probe &probe, std::vector<std::uint8_t> greeting) : session_(probe), out_(std::move(greeting)) {}
+    SessionPeer(Probe &probe, std::vector<std::uint8_t> greeting)
+        : session_(probe), out_(std::move(greeting)) {}
     void take(const std::uint8_t *data, std::size_t size) override { session_.feed(data, size, out_); }
     bool give(std::uint32_t now, std::vector<std::uint8_t> &out) override {
         std::uint32_t due = 0;

@@ -1,7 +1,7 @@
 // quidorsim as users run it: a process serving the probe server's frames,
 // reached through the library's TCP/IP transport.
-#include "sim/protocol.h"
 #include "sim/checksums.h"
+#include "sim/protocol.h"
 #include "sim/target.h"
 #include "wire.h"
 

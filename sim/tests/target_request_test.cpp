@@ -2,8 +2,8 @@
 // by word, trailer included.
 #include "wire.h"
 
-#include "sim/protocol.h"
 #include "sim/checksums.h"
+#include "sim/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -315,8 +315,7 @@ TEST_F(TargetRequest, IoTestAbortAndStaleAnswers) {
     EXPECT_TRUE(h.tgt().ioTestMode());
     EXPECT_EQ(h.target(Request().data({sim::kIoTestExitCode}).answer(1)).words, W{0});
     EXPECT_FALSE(h.tgt().ioTestMode());
-    EXPECT_EQ(h.target(Request().data({sim::kIoTestExitCode}).answer(1)).words,
-              W{0}); // also when not in it
+    EXPECT_EQ(h.target(Request().data({sim::kIoTestExitCode}).answer(1)).words, W{0}); // also when not in it
     W wrongCode(code.begin(), code.end());
     wrongCode[0] ^= 0x8000;
     EXPECT_EQ(run(C_IO_TEST, wrongCode, 1).words, W{TAMSA_STATUS_CODE_PARAMETER});

@@ -3,12 +3,12 @@
 #include "api.h"
 
 #include "FerroxConst.h"
+#include "cpu_state.h"
 #include "firmware.h"
 #include "link.h"
 #include "main_log.h"
 #include "probe.h"
 #include "target.h"
-#include "cpu_state.h"
 
 #include "plat/message_box.h"
 #include "plat/named_mutex.h"
@@ -109,7 +109,6 @@ template <typename R, typename Work> R lockFrame(const char *name, Work &&work) 
     return r;
 }
 
-
 // Saturating decimal number at the start of `s`.
 int leadingNumber(const char *s) {
     int n = 0;
@@ -153,8 +152,9 @@ void API_Lock(const char *name) {
     }
     if (depth >= 4) {
         char text[1024];
-        std::snprintf(text, sizeof text, "Lock count error (increment)\n%s\n%s\n%s\n%s", orNull(g.LockNames[0]),
-                      orNull(g.LockNames[1]), orNull(g.LockNames[2]), orNull(name));
+        (void)std::snprintf(text, sizeof text, "Lock count error (increment)\n%s\n%s\n%s\n%s",
+                            orNull(g.LockNames[0]), orNull(g.LockNames[1]), orNull(g.LockNames[2]),
+                            orNull(name));
         plat::messageBox(text, kCaption, plat::MessageIcon::Warning);
         MAIN_LogString("\n  ***** Lock count error (increment)");
         MAIN_Log("\n        %s", orNull(g.LockNames[0]));

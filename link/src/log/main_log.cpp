@@ -169,7 +169,7 @@ void MAIN_Log(const char *sFormat, ...) {
     char buf[kFormatSize];
     va_list ap;
     va_start(ap, sFormat);
-    std::vsnprintf(buf, sizeof buf, sFormat, ap);
+    (void)std::vsnprintf(buf, sizeof buf, sFormat, ap);
     va_end(ap);
     MAIN_LogString(buf);
 }
@@ -185,7 +185,7 @@ void MAIN_LogData(const U8 *pData, U32 NumBytes) {
         pos += std::snprintf(buf + pos, sizeof buf - static_cast<std::size_t>(pos), " %.2X", pData[i]);
     }
     if (NumBytes > 16) {
-        std::snprintf(buf + pos, sizeof buf - static_cast<std::size_t>(pos), " ...");
+        (void)std::snprintf(buf + pos, sizeof buf - static_cast<std::size_t>(pos), " ...");
     }
     MAIN_LogString(buf);
 }
@@ -232,10 +232,11 @@ void MAIN_LogError(const char *sText) {
     if (len + 1 > kErrorBufferSize - 1 - used) {
         MAIN_InternalError("MAIN_LogError: Insufficient space in error buffer!");
     } else {
+        std::size_t at = used;
         if (used > 0 && g.ErrorBuffer[used - 1] != '\n') {
-            std::strcat(g.ErrorBuffer, "\n");
+            g.ErrorBuffer[at++] = '\n';
         }
-        std::strcat(g.ErrorBuffer, sText);
+        std::memcpy(g.ErrorBuffer + at, sText, len + 1); // the room was checked above
     }
     ++g.PendingErrors;
     MAIN_LogString("\n  ***** Error: ");
@@ -249,7 +250,7 @@ void MAIN_LogErrorF(const char *sFormat, ...) {
     char buf[kFormatSize];
     va_list ap;
     va_start(ap, sFormat);
-    std::vsnprintf(buf, sizeof buf, sFormat, ap);
+    (void)std::vsnprintf(buf, sizeof buf, sFormat, ap);
     va_end(ap);
     MAIN_LogError(buf);
 }
@@ -279,8 +280,8 @@ void MAIN_ReportStatus(int ErrorCode, U8 OnlyRecord) {
     char unknown[kFormatSize];
     const char *msg = MAIN_ErrorMessage(ErrorCode);
     if (msg == nullptr) {
-        std::snprintf(unknown, sizeof unknown, "Unknown error occured, error-code 0x%.4x",
-                      static_cast<unsigned>(ErrorCode));
+        (void)std::snprintf(unknown, sizeof unknown, "Unknown error occured, error-code 0x%.4x",
+                            static_cast<unsigned>(ErrorCode));
         msg = unknown;
     }
     g.ErrorReported = 1;

@@ -95,8 +95,8 @@ int programSerialNumber(U32 Value, Reply &reply) {
                         static_cast<U32>(config[2]) << 16 | static_cast<U32>(config[3]) << 24;
     if (current != 0xFFFFFFFFu) {
         char text[128];
-        std::snprintf(text, sizeof text, "ERROR - S/N %d can not be overwritten by S/N %d\n",
-                      static_cast<int>(current), static_cast<int>(Value));
+        (void)std::snprintf(text, sizeof text, "ERROR - S/N %d can not be overwritten by S/N %d\n",
+                            static_cast<int>(current), static_cast<int>(Value));
         reply.add(text);
         return 1;
     }

@@ -137,7 +137,7 @@ void EMU_ReadCaps() {
         const int n = LINK_WriteRead(extended, 1, raw, 32);
         // The answer replaces the words as far as it came.
         for (int w = 0; w < 8; ++w) {
-            g.Caps[w] = get32(raw + 4 * w);
+            g.Caps[w] = get32(raw + 4 * static_cast<std::size_t>(w));
         }
         if (n == 32) {
             return;
@@ -215,7 +215,7 @@ int EMU_GetFirmwareString(char *pBuffer, int BufferSize) {
         }
         if (attempt == 1) {
             char text[256];
-            std::snprintf(
+            (void)std::snprintf(
                 text, sizeof text,
                 "EMU_GetFirmwareString: Quidor reports unsupported firmware string size of %d (expected %d)",
                 length, kFirmwareStringLong);
@@ -356,7 +356,7 @@ int EMU_ReadBuffer(U8 Kind, U32 NumItems, U16 *pData) {
             return -1;
         }
         for (U32 i = 0; i < n; ++i) {
-            pData[i] = get16(bytes + 2 * i);
+            pData[i] = get16(bytes + 2 * static_cast<std::size_t>(i));
         }
     }
     if (LINK_Read(raw, 2) != 2 || get16(raw) != 0) {

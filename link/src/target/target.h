@@ -21,8 +21,10 @@ enum : U16 { CPU_ENTRY_WORD = 0x6B2D };
 // Access codes of the target's ROM code: eight 16-bit words each, sent in
 // this order after C_ERASE and C_IO_TEST; the exit code alone leaves the I/O
 // test mode. The request builds its words from these at run time.
-#define TAMSA_ERASE_ACCESS_CODE {0xE7A5, 0x1C3B, 0x9D40, 0x62F1, 0x0B8E, 0xD35C, 0x47A2, 0xF019}
-#define TAMSA_IO_TEST_ACCESS_CODE {0x5A0F, 0xC3E1, 0x2B96, 0x7D04, 0x8E52, 0x16BA, 0xA4C7, 0x393D}
+#define TAMSA_ERASE_ACCESS_CODE                                                                              \
+    { 0xE7A5, 0x1C3B, 0x9D40, 0x62F1, 0x0B8E, 0xD35C, 0x47A2, 0xF019 }
+#define TAMSA_IO_TEST_ACCESS_CODE                                                                            \
+    { 0x5A0F, 0xC3E1, 0x2B96, 0x7D04, 0x8E52, 0x16BA, 0xA4C7, 0x393D }
 #define TAMSA_IO_TEST_EXIT_CODE 0x0E5C
 
 // Opens a request unless one is open. Every item-adding call opens one

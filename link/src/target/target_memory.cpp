@@ -155,7 +155,7 @@ int progEromPage(U32 ByteAddr, const U8 *pData) {
     U16 item[1 + kPageWords];
     item[0] = low16(ByteAddr / 2);
     for (int i = 0; i < kPageWords; ++i) {
-        item[1 + i] = static_cast<U16>(pData[2 * i] | pData[2 * i + 1] << 8);
+        item[1 + i] = static_cast<U16>(pData[2 * std::size_t(i)] | pData[2 * std::size_t(i) + 1] << 8);
     }
     CPU_AddCommand(C_PROG_PF_PAGE, CMD_MODE_TX);
     CPU_AddData(item, 1 + kPageWords);
@@ -505,7 +505,7 @@ int CPU_ProgPfBits(U32 Address, int Offset, int NumBits, const U8 *pData) {
     }
     U16 data[kMaxBitRun / 16] = {};
     for (int i = 0; i < words; ++i) {
-        data[i] = static_cast<U16>(pData[2 * i] | pData[2 * i + 1] << 8);
+        data[i] = static_cast<U16>(pData[2 * std::size_t(i)] | pData[2 * std::size_t(i) + 1] << 8);
     }
     const U16 head[2] = {low16(Address), static_cast<U16>((Offset & 0xF) << 12 | (NumBits & 0xFFF))};
     CPU_AddCommand(C_PROG_PF_BITS, CMD_MODE_TX);

@@ -197,7 +197,8 @@ int CPU_CalcSign(int Instance, int NumBytes, U8 *pData) {
         if (!whole || first != TAMSA_STATUS_CODE_OK) {
             // A status word other than 0 is the target's response; an answer
             // that ended early is no valid response at all.
-            CPU_SetLastResponse(gotFirst && first != TAMSA_STATUS_CODE_OK ? first : TAMSA_STATUS_CODE_INVALID);
+            CPU_SetLastResponse(gotFirst && first != TAMSA_STATUS_CODE_OK ? first
+                                                                          : TAMSA_STATUS_CODE_INVALID);
             MAIN_ReportStatus(2, 0);
         } else {
             const U8 bytes[4] = {static_cast<U8>(lo & 0xFF), static_cast<U8>(lo >> 8),

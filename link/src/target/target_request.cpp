@@ -96,9 +96,12 @@ int entrySequence(U16 p, U8 OnlyRecord) {
     if (status != 0 || g.Trailer != 0 || count != 3) {
         result = 9;
     } else {
-        U16 w = 0;
+        // The entry item's own word and the target's status go unexamined;
+        // the third word is the PC.
+        U16 skipped[2] = {};
         U16 pc = 0;
-        if (CPU_NextAnswerWord(&w) != 0 || CPU_NextAnswerWord(&w) != 0 || CPU_NextAnswerWord(&pc) != 0) {
+        if (CPU_NextAnswerWord(&skipped[0]) != 0 || CPU_NextAnswerWord(&skipped[1]) != 0 ||
+            CPU_NextAnswerWord(&pc) != 0) {
             result = -1;
         } else {
             CPU_StoreRegister(0, pc);
@@ -230,7 +233,7 @@ int CPU_AddBytes(const U8 *pBytes, int NumBytes) {
     putWord(0x0000);
     putWord(static_cast<U16>(n));
     for (int i = 0; i < n; ++i) {
-        const U8 lo = pBytes[2 * i];
+        const U8 lo = pBytes[2 * std::size_t(i)];
         const U8 hi = 2 * i + 1 < NumBytes ? pBytes[2 * i + 1] : 0;
         putWord(static_cast<U16>(lo | hi << 8));
     }
@@ -312,7 +315,7 @@ int CPU_Execute(U8 OnlyRecord, U8 CheckLength, int *pAnswerCount) {
     if (pAnswerCount != nullptr) {
         *pAnswerCount = n;
     }
-    g.Trailer = getWord(g.Answer + 2 * n);
+    g.Trailer = getWord(g.Answer + 2 * std::size_t(n));
     if (n != asked && CheckLength != 0) {
         MAIN_ReportStatus(1, OnlyRecord);
         return 1;
@@ -326,7 +329,7 @@ int CPU_NextAnswerWord(U16 *pWord) {
     if (g.AnswerCursor >= g.AnswerCount) {
         return -1;
     }
-    *pWord = getWord(g.Answer + 2 * g.AnswerCursor);
+    *pWord = getWord(g.Answer + 2 * std::size_t(g.AnswerCursor));
     ++g.AnswerCursor;
     return 0;
 }

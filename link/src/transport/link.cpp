@@ -170,7 +170,7 @@ void LINK_ReportCommError(U8 *pCommError, FERROX_OUTPUT_FUNC pfErrorSink, const 
         return;
     }
     char text[1024];
-    std::vsnprintf(text, sizeof text, sFormat, Args);
+    (void)std::vsnprintf(text, sizeof text, sFormat, Args);
     pfErrorSink(text);
 }
 

@@ -256,7 +256,7 @@ bool IP_SetServer(const char *sHost, U16 Port) {
     if (sHost == nullptr || sHost[0] == '\0' || std::strlen(sHost) >= kHostSize) {
         return false;
     }
-    std::snprintf(g.IP_ServerHost, sizeof g.IP_ServerHost, "%s", sHost);
+    (void)std::snprintf(g.IP_ServerHost, sizeof g.IP_ServerHost, "%s", sHost);
     g.IP_ServerPort = Port;
     return true;
 }

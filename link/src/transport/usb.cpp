@@ -97,9 +97,9 @@ USB_CONTEXT *openForTransfer() {
 
 void USB_BuildDeviceName(int Port, char *pName, int NameSize) {
     if (Port == 0) {
-        std::snprintf(pName, static_cast<std::size_t>(NameSize), "%s", kBaseName);
+        (void)std::snprintf(pName, static_cast<std::size_t>(NameSize), "%s", kBaseName);
     } else {
-        std::snprintf(pName, static_cast<std::size_t>(NameSize), "%s%d", kBaseName, Port);
+        (void)std::snprintf(pName, static_cast<std::size_t>(NameSize), "%s%d", kBaseName, Port);
     }
 }
 

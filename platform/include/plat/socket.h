@@ -24,13 +24,15 @@ class TcpSocket final : public ByteStream {
 public:
     TcpSocket() = default;
     ~TcpSocket() override { close(); }
-    TcpSocket(TcpSocket &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    TcpSocket(TcpSocket &&other) noexcept : fd_(other.fd_), receiveTimeoutMs_(other.receiveTimeoutMs_) {
+        other.fd_ = -1;
+    }
     TcpSocket &operator=(TcpSocket &&other) noexcept;
     TcpSocket(const TcpSocket &) = delete;
     TcpSocket &operator=(const TcpSocket &) = delete;
 
     // Takes over a connected stream socket of the system (tests, fuzzing).
-    static TcpSocket adopt(int nativeHandle) { return TcpSocket(nativeHandle); }
+    static TcpSocket adopt(int nativeHandle);
 
     // Connects a new TCP socket; gives up after `timeoutMs`.
     bool connect(std::uint32_t address, std::uint16_t port, std::uint32_t timeoutMs);
@@ -43,6 +45,9 @@ public:
 private:
     explicit TcpSocket(int fd) : fd_(fd) {}
     int fd_ = -1;
+    // The receive time-out the socket carries (SO_RCVTIMEO), so that one
+    // receive is one blocking system call; -1 when not set yet.
+    long receiveTimeoutMs_ = -1;
 };
 
 } // namespace plat
