@@ -44,9 +44,10 @@ fuzz: build-san
 bench: build
 	bash bench/run-peers.sh $(BUILD)/bin
 
-run:
-	@echo "make run: the commander (ferroxcmd) on the simulated probe is not built yet." >&2
-	@exit 2
+# The commander on a simulated probe; ARGS='--rDat 0,10 --regs' passes arguments.
+run: deps $(BUILD)/build.ninja
+	@cmake --build $(BUILD) -j $(JOBS) --target ferroxcmd quidorsim
+	@bash scripts/run-commander.sh $(BUILD)/bin $(ARGS)
 
 format:
 	find . -path ./build -prune -o -path ./$(BUILD_SAN) -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | xargs clang-format -i
