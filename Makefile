@@ -43,6 +43,7 @@ fuzz: build-san
 
 bench: build
 	bash bench/run-peers.sh $(BUILD)/bin
+	bash bench/commander-transfer.sh $(BUILD)/bin
 
 # The commander on a simulated probe; ARGS='--rDat 0,10 --regs' passes arguments.
 run: deps $(BUILD)/build.ninja

@@ -83,6 +83,10 @@ void SetUpOnce() {
         std::abort();
     }
     Sandbox = name;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(Sandbox, ec);
+    });
     // The commander's output is not what is checked here.
     if (std::freopen("/dev/null", "w", stdout) == nullptr) {
         std::abort();

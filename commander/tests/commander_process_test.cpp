@@ -2,76 +2,13 @@
 // of start-up, the interpreter's rules, scripts, and the probe, status and
 // data buffer commands. Every expectation is the whole output unless a test
 // says otherwise.
-#include "process_support.h"
+#include "commander_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 namespace {
 
-using cmd_test::normalized;
-using cmd_test::Result;
-using cmd_test::RunOptions;
-using cmd_test::ScratchDir;
-using cmd_test::Simulator;
-using cmd_test::Terminal;
-
-const std::string kBanner = "Halvorn Quidor Tamsa Commander V1.92\n";
-const std::string kVersionInfo = "Version information:\n"
-                                 "DLL: 1.92, compiled DATE\n"
-                                 "Firmware: Quidor Rev 2.0 Tamsa compiled Feb 13 2015 14:08:22\n"
-                                 "Hardware: 2.20\n"
-                                 "S/N: -1 \n";
-const std::string kPromptIntro = "\nEnter '?' for help on available commands, 'q' to quit.\n";
-const std::string kAutoExit = "\nQuidor will be closed, because automatic exit is enabled\n";
-const std::string kRegsAfterBoot =
-    "PC = 0000, PSW = 00\n"
-    "R0 = 00, R1 = 00, R2 = 00, R3 = 00, R4 = 00, R5 = 00, R6 = 00, R7 = 2000\n";
-
-std::string helpText() {
-    std::ifstream in(HELP_TEXT, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class Commander : public ::testing::Test {
-protected:
-    void start(std::vector<std::string> options = {}) {
-        sim_ = std::make_unique<Simulator>(std::move(options));
-        ASSERT_FALSE(sim_->server().empty()) << "quidorsim did not start";
-    }
-    void SetUp() override { start(); }
-
-    // The no-argument start: connects through QUIDOR_SERVER, then the prompt.
-    Result interactive(const std::string &input) {
-        RunOptions options;
-        options.server = sim_->server();
-        options.input = input;
-        options.cwd = scratch_.path();
-        Result r = cmd_test::runCommander({}, options);
-        r.out = normalized(r.out);
-        return r;
-    }
-    std::string interactiveHeader() const {
-        return kBanner + "Connecting to Quidor TCP/IP server " + sim_->server() + "\n" + kVersionInfo +
-               kPromptIntro;
-    }
-    Result commandLine(const std::vector<std::string> &args, const std::string &input = "") {
-        RunOptions options;
-        options.server = sim_->server();
-        options.input = input;
-        options.cwd = scratch_.path();
-        Result r = cmd_test::runCommander(args, options);
-        r.out = normalized(r.out);
-        return r;
-    }
-
-    std::unique_ptr<Simulator> sim_;
-    ScratchDir scratch_;
-};
+using namespace cmd_test;
 
 // ---- start-up and modes
 

@@ -192,9 +192,18 @@ inline Result runCommander(const std::vector<std::string> &args, const RunOption
 // ferroxcmd on a pseudo-terminal: the test reads what it shows and types.
 class Terminal {
 public:
-    Terminal(const std::vector<std::string> &args, const std::string &server) {
+    // With `stdoutFile`, standard output goes to that file instead.
+    Terminal(const std::vector<std::string> &args, const std::string &server,
+             const std::string &stdoutFile = "") {
         pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
         if (pid_ == 0) {
+            if (!stdoutFile.empty()) {
+                const int fd = ::open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (fd < 0 || ::dup2(fd, 1) < 0) {
+                    ::_exit(126);
+                }
+                ::close(fd);
+            }
             execChild(FERROXCMD, args, server, "");
         }
     }
