@@ -160,6 +160,7 @@ int PosixReadLine(const char *sPrompt, char *pBuffer, int BufferSize) {
         }
         char *line = readline(sPrompt);
         if (line == nullptr) {
+            std::fputs("\n", stdout); // Ctrl-D leaves the cursor behind the prompt
             return 0;
         }
         if (line[0] != '\0') {

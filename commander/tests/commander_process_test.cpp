@@ -477,6 +477,20 @@ TEST(CommanderTerminal, UserDisplayShowsTextUntilEscape) {
         << "keys are read without echo";
 }
 
+TEST(CommanderTerminal, PromptEditsLinesAndKeepsAHistory) {
+    Simulator sim;
+    ASSERT_FALSE(sim.server().empty());
+    Terminal t({}, sim.server());
+    ASSERT_TRUE(t.waitFor("Quidor>"));
+    t.type("Echo onf\x7f"
+           "e\r"); // a typing error mended with backspace
+    ASSERT_TRUE(t.waitFor("[echo] one\n"));
+    t.type("\x1b[A\r"); // up: the line again
+    ASSERT_TRUE(t.waitFor("[echo] one\n", 2));
+    t.type("q\r");
+    EXPECT_EQ(t.finish(), 0);
+}
+
 TEST(CommanderTerminal, CtrlCDuringTheDisplayRestoresTheTerminal) {
     Simulator sim({"--buffer-text", "Hello "});
     ASSERT_FALSE(sim.server().empty());

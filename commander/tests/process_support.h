@@ -228,6 +228,22 @@ public:
         }
         return true;
     }
+    // Reads until `text` has been shown `times` times.
+    bool waitFor(const std::string &text, int times) {
+        while (true) {
+            const std::string now = shown();
+            int n = 0;
+            for (std::size_t at = now.find(text); at != std::string::npos; at = now.find(text, at + 1)) {
+                ++n;
+            }
+            if (n >= times) {
+                return true;
+            }
+            if (!readSome()) {
+                return false;
+            }
+        }
+    }
     void type(const std::string &keys) {
         if (::write(master_, keys.data(), keys.size()) < 0) {
             return;
