@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # make run: the commander against a simulated probe. Starts quidorsim on a
 # free loopback port with its state in the build tree (the memories survive
-# between runs), runs ferroxcmd through QUIDOR_SERVER with the given
-# arguments, and stops the simulator however the commander ends.
+# between runs; RUN_STATE_DIR names another folder), runs ferroxcmd through
+# QUIDOR_SERVER with the given arguments, and stops the simulator however
+# the commander ends.
 set -uo pipefail
 bindir=$1
 shift
-state="$bindir/../quidorsim-state"
+state=${RUN_STATE_DIR:-"$bindir/../quidorsim-state"}
 mkdir -p "$state"
 ready=$(mktemp)
 sim_pid=

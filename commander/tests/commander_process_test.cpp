@@ -78,6 +78,24 @@ TEST_F(Commander, TcpCommandReconnectsAndRefusesMalformedAddresses) {
     EXPECT_EQ(r.status, 0);
 }
 
+TEST(CommanderMakeRun, RunsTheCommanderOnASimulatorThatKeepsItsMemories) {
+    ScratchDir scratch;
+    const auto makeRun = [&](const std::string &args) {
+        const std::string command = "RUN_STATE_DIR='" + scratch.path() +
+                                    "' bash '" RUN_SCRIPT "' '" BIN_DIR "' " + args + " > '" +
+                                    scratch.file("out.txt") + "' 2>&1";
+        const int status = std::system(command.c_str());
+        return std::make_pair(status, normalized(scratch.read("out.txt")));
+    };
+    const auto first = makeRun("--wDat 0,5A --Echo first");
+    EXPECT_EQ(first.first, 0);
+    EXPECT_NE(first.second.find("Writing 5A to DATA @ 00\n[echo] first\n" + kAutoExit), std::string::npos)
+        << first.second;
+    const auto second = makeRun("--rDat 0,1 --Echo second");
+    EXPECT_EQ(second.first, 0);
+    EXPECT_NE(second.second.find("00000000 = 5A \n[echo] second\n"), std::string::npos) << second.second;
+}
+
 // ---- the interpreter
 
 TEST_F(Commander, KeywordsIgnoreCaseAndNeedASpaceOrTheEndAfterThem) {
