@@ -462,7 +462,7 @@ TEST(CommanderTerminal, PortQuestionTakesOneKeyAndEnterAsZero) {
     ASSERT_TRUE(t.waitFor("(0..3) : "));
     t.type("7");
     ASSERT_TRUE(t.waitFor("Expected a decimal number between 0..3...\n"));
-    ASSERT_TRUE(t.waitFor("(0..3) : "));
+    ASSERT_TRUE(t.waitFor("(0..3) : ", 2)); // asked again
     t.type("\r");
     const int status = t.finish();
     EXPECT_EQ(t.shown(), kBanner + "\nSelect the Quidor to connect to (0..3) : 7\n"
@@ -502,9 +502,10 @@ TEST(CommanderTerminal, PromptEditsLinesAndKeepsAHistory) {
     ASSERT_TRUE(t.waitFor("Quidor>"));
     t.type("Echo onf\x7f"
            "e\r"); // a typing error mended with backspace
-    ASSERT_TRUE(t.waitFor("[echo] one\n"));
+    ASSERT_TRUE(t.waitFor("Quidor>", 2));
     t.type("\x1b[A\r"); // up: the line again
     ASSERT_TRUE(t.waitFor("[echo] one\n", 2));
+    ASSERT_TRUE(t.waitFor("Quidor>", 3));
     t.type("q\r");
     EXPECT_EQ(t.finish(), 0);
 }
