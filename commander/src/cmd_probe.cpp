@@ -160,13 +160,16 @@ void CMD_Version(char *pArgs) {
         std::printf("Version could not be read, function returned %.8X\n", Hex32(n));
         return;
     }
-    U32 *items = static_cast<U32 *>(CMD_Alloc(static_cast<U64>(n) * 4));
+    // The second call writes as many items as the target announces then,
+    // which need not be the n of the first: room for the most it can say.
+    constexpr int kMostItems = 0xFFFF;
+    U32 *items = static_cast<U32 *>(CMD_Alloc(static_cast<U64>(kMostItems) * 4));
     if (items == nullptr) {
         return;
     }
     const int m = FERROX_CPU_GetVersion(items);
     std::printf("%d Version items read from target CPU.\n", m);
-    for (int i = 1; i <= m && i <= n; ++i) {
+    for (int i = 1; i <= m && i <= kMostItems; ++i) {
         const U32 item = items[i - 1];
         const U32 id = item & 0xFFFF;
         const U32 major = (item >> 16) & 0xFF;
