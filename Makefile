@@ -44,10 +44,12 @@ fuzz: build-san
 
 bench: build
 	bash bench/run-peers.sh $(BUILD)/bin
+	bash bench/commander-transfer.sh $(BUILD)/bin
 
-run:
-	@echo "make run: the commander (ferroxcmd) on the simulated probe is not built yet." >&2
-	@exit 2
+# The commander on a simulated probe; ARGS='--rDat 0,10 --regs' passes arguments.
+run: deps $(BUILD)/build.ninja
+	@cmake --build $(BUILD) -j $(JOBS) --target ferroxcmd quidorsim
+	@bash scripts/run-commander.sh $(BUILD)/bin $(ARGS)
 
 # The sources as .clang-format lays them out; CI checks it.
 SOURCES = git ls-files '*.cpp' '*.h' '*.c'

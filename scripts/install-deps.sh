@@ -7,6 +7,7 @@ packages=(
   g++ clang libclang-rt-14-dev cmake ninja-build make
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   binutils srecord time python3
+  libedit-dev
   default-jdk-headless junit5
 )
 
