@@ -15,6 +15,8 @@
 #include "sim/device_front.h"
 #include "sim/probe.h"
 
+#include "api.h"
+
 #include "plat/clock.h"
 
 #include <algorithm>
@@ -74,10 +76,10 @@ std::size_t Count(const std::string &text, const std::string &what) {
 }
 
 std::filesystem::path Sandbox;
+plat::VirtualClock Clock;
 
 void SetUpOnce() {
-    static plat::VirtualClock clock;
-    plat::setClock(&clock);
+    plat::setClock(&Clock);
     char name[] = "/tmp/fuzz_commander_XXXXXX";
     if (::mkdtemp(name) == nullptr || ::chdir(name) != 0) {
         std::abort();
@@ -112,10 +114,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::replace(text.begin(), text.end(), '/', '_');
     std::ofstream("s", std::ios::binary) << text;
 
-    sim::Probe probe;
+    // Every input meets a fresh library, probe and commander.
+    API_ResetState();
+    sim::Probe probe(Clock);
     sim::DeviceFront front(probe);
     CMD_ResetState();
-    FERROX_SelectUSB(0);
     Input = (data[0] & 1) != 0 ? std::string() : text;
     InputPos = 0;
     ConnectProbe();

@@ -63,7 +63,7 @@ protected:
     }
 
     plat::ScopedVirtualClock clock_;
-    sim::Probe probe_;
+    sim::Probe probe_{*clock_};
     sim::DeviceFront front_{probe_};
 };
 
