@@ -179,6 +179,29 @@ std::size_t Probe::available() const {
     return n;
 }
 
+bool Probe::peekAnswer(std::size_t &remaining, std::uint32_t &due) const {
+    if (out_.empty()) {
+        return false;
+    }
+    remaining = out_.front().bytes.size() - out_.front().pos;
+    due = out_.front().due;
+    return true;
+}
+
+std::size_t Probe::takeAnswer(std::uint8_t *data, std::size_t size) {
+    if (out_.empty()) {
+        return 0;
+    }
+    Chunk &c = out_.front();
+    const std::size_t n = std::min(size, c.bytes.size() - c.pos);
+    std::memcpy(data, c.bytes.data() + c.pos, n);
+    c.pos += n;
+    if (c.pos == c.bytes.size()) {
+        out_.pop_front();
+    }
+    return n;
+}
+
 bool Probe::latePending(std::uint32_t &tick) const {
     const std::uint32_t now = plat::tickMs();
     for (const Chunk &c : out_) {

@@ -76,6 +76,12 @@ public:
     // As read, but takes answers that are not due yet too; `due` is the tick
     // at which the last byte taken is due (the front completes late).
     std::size_t readAhead(std::uint8_t *data, std::size_t size, std::uint32_t &due);
+    // The answer at the front of the queue, late ones too, one at a time (a
+    // USB device sends each answer as its own bulk transfer): false when
+    // nothing is queued, else the bytes it still holds and when it is due.
+    bool peekAnswer(std::size_t &remaining, std::uint32_t &due) const;
+    // Takes up to `size` bytes of the front answer only.
+    std::size_t takeAnswer(std::uint8_t *data, std::size_t size);
     // True while an answer waits for its (late) time; `tick` is when.
     bool latePending(std::uint32_t &tick) const;
     // Set once by an answer hit by a Drop fault; the front then ends the
