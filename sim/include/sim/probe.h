@@ -116,6 +116,9 @@ public:
 private:
     struct Chunk {
         std::vector<std::uint8_t> bytes;
+        // Where the firmware's writes of a multi-part answer end: on USB each
+        // part is a transfer of its own.
+        std::vector<std::size_t> pieces;
         std::size_t pos = 0;
         std::uint32_t due = 0;
     };
@@ -128,7 +131,8 @@ private:
 
     // Parses one command from the input; false when it is not complete yet.
     bool processOne();
-    void emit(std::uint8_t command, const std::uint8_t *bytes, std::size_t size);
+    void emit(std::uint8_t command, const std::uint8_t *bytes, std::size_t size,
+              const std::vector<std::size_t> &pieces = {});
     void emitByte(std::uint8_t command, std::uint8_t value) { emit(command, &value, 1); }
     void tick();
     void syncPower();
@@ -152,6 +156,7 @@ private:
     bool expectImage_ = false;
     std::deque<Chunk> out_;
     std::vector<std::uint8_t> answer_;
+    std::vector<std::size_t> answerPieces_;
     std::vector<std::uint16_t> collected_;
 
     AnswerFault fault_;
