@@ -1,11 +1,13 @@
 # Entry points. `make test` is what CI runs.
 BUILD      ?= build
 BUILD_SAN  ?= build-asan
+BUILD_WIN32 ?= build-win32
+BUILD_WIN64 ?= build-win64
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build build-san test test-main test-san fuzz bench run clean format
+.PHONY: all deps build build-san test test-main test-san fuzz bench run clean format windows
 
 all: build
 
@@ -41,6 +43,16 @@ test: test-main test-san
 fuzz: build-san
 	bash scripts/run-fuzzers.sh $(BUILD_SAN)/bin $(FUZZ_SECONDS)
 
+# Cross builds for Windows with MinGW-w64: the driver images quidor.sys (x86)
+# and quidorx64.sys (x64) with their INF files, each in its own tree.
+windows: deps
+	cmake -S . -B $(BUILD_WIN32) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+	cmake --build $(BUILD_WIN32) -j $(JOBS)
+	cmake -S . -B $(BUILD_WIN64) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+	cmake --build $(BUILD_WIN64) -j $(JOBS)
+
 bench: build
 	bash bench/run-peers.sh $(BUILD)/bin
 
@@ -52,4 +64,4 @@ format:
 	find . -path ./build -prune -o -path ./$(BUILD_SAN) -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_WIN32) $(BUILD_WIN64)

@@ -7,6 +7,8 @@ packages=(
   g++ clang libclang-rt-14-dev cmake ninja-build make
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   binutils srecord time python3
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  mingw-w64-i686-dev mingw-w64-x86-64-dev
 )
 
 missing=()
