@@ -24,8 +24,8 @@ extern "C" {
 #include "quidor_ioctl.h"
 
 /* "Bulk" in memory order. */
-#define QUIDOR_POOL_TAG                                                                                     \
-    (static_cast<ULONG>('B') | static_cast<ULONG>('u') << 8 | static_cast<ULONG>('l') << 16 |                  \
+#define QUIDOR_POOL_TAG                                                                                      \
+    (static_cast<ULONG>('B') | static_cast<ULONG>('u') << 8 | static_cast<ULONG>('l') << 16 |                \
      static_cast<ULONG>('k') << 24)
 
 #define QUIDOR_DEVICE_NAMES 128
@@ -143,7 +143,8 @@ NTSTATUS QUIDOR_ResetPipe(PQUIDOR_DEVICE_EXTENSION DeviceExtension, USBD_PIPE_HA
 NTSTATUS QUIDOR_ResetPort(PQUIDOR_DEVICE_EXTENSION DeviceExtension);
 /* Delivers buffered read-ahead data for a request of Length bytes under the
    read mode (Any: whatever is there, up to Length). */
-ULONG QUIDOR_ServeReadAhead(PQUIDOR_DEVICE_EXTENSION DeviceExtension, PUCHAR Buffer, ULONG Length, BOOLEAN Any);
+ULONG QUIDOR_ServeReadAhead(PQUIDOR_DEVICE_EXTENSION DeviceExtension, PUCHAR Buffer, ULONG Length,
+                            BOOLEAN Any);
 
 /* quidor_power.cpp */
 DRIVER_DISPATCH QUIDOR_DispatchPower;

@@ -67,14 +67,16 @@ NTSTATUS QUIDOR_StartStage(PQUIDOR_RW_CONTEXT Context, PIRP Irp, BOOLEAN Read) {
         buffer = Context->Stage;
         flags = USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK;
     } else {
-        Context->StageLength = Context->Remaining < QUIDOR_STAGE_SIZE ? Context->Remaining : QUIDOR_STAGE_SIZE;
+        Context->StageLength =
+            Context->Remaining < QUIDOR_STAGE_SIZE ? Context->Remaining : QUIDOR_STAGE_SIZE;
         buffer = Context->Buffer;
         flags = USBD_TRANSFER_DIRECTION_OUT;
     }
     PURB urb = reinterpret_cast<PURB>(&Context->Urb);
     RtlZeroMemory(&Context->Urb, sizeof(Context->Urb));
-    UsbBuildInterruptOrBulkTransferRequest(urb, static_cast<USHORT>(sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER)),
-                                           Context->PipeHandle, buffer, NULL, Context->StageLength, flags, NULL);
+    UsbBuildInterruptOrBulkTransferRequest(
+        urb, static_cast<USHORT>(sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER)), Context->PipeHandle, buffer,
+        NULL, Context->StageLength, flags, NULL);
     PIO_STACK_LOCATION nextStack = IoGetNextIrpStackLocation(Irp);
     nextStack->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
     nextStack->MinorFunction = 0;
@@ -104,7 +106,8 @@ NTSTATUS NTAPI QUIDOR_ReadWriteCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp,
             if (received > room) {
                 received = room;
             }
-            RtlCopyMemory(deviceExtension->ReadAhead + deviceExtension->ReadAheadCount, context->Stage, received);
+            RtlCopyMemory(deviceExtension->ReadAhead + deviceExtension->ReadAheadCount, context->Stage,
+                          received);
             deviceExtension->ReadAheadCount += received;
             KeReleaseSpinLock(&deviceExtension->ReadAheadLock, oldIrql);
 
@@ -150,7 +153,8 @@ NTSTATUS QUIDOR_DispatchReadWrite(PDEVICE_OBJECT DeviceObject, PIRP Irp, BOOLEAN
        completion routine. */
     if (!Read && KeGetCurrentIrql() == PASSIVE_LEVEL) {
         ULONG portStatus = 0;
-        if (NT_SUCCESS(QUIDOR_CallUSBStack(deviceExtension, IOCTL_INTERNAL_USB_GET_PORT_STATUS, &portStatus)) &&
+        if (NT_SUCCESS(
+                QUIDOR_CallUSBStack(deviceExtension, IOCTL_INTERNAL_USB_GET_PORT_STATUS, &portStatus)) &&
             (portStatus & USBD_PORT_ENABLED) == 0) {
             QUIDOR_CallUSBStack(deviceExtension, IOCTL_INTERNAL_USB_ENABLE_PORT, NULL);
         }
@@ -158,7 +162,8 @@ NTSTATUS QUIDOR_DispatchReadWrite(PDEVICE_OBJECT DeviceObject, PIRP Irp, BOOLEAN
     if (QUIDOR_GetDeviceState(deviceExtension) != Working) {
         return QUIDOR_CompleteRequest(Irp, STATUS_INVALID_DEVICE_STATE, 0);
     }
-    PUSBD_PIPE_INFORMATION pipe = QUIDOR_PipeOfFile(deviceExtension, IoGetCurrentIrpStackLocation(Irp)->FileObject);
+    PUSBD_PIPE_INFORMATION pipe =
+        QUIDOR_PipeOfFile(deviceExtension, IoGetCurrentIrpStackLocation(Irp)->FileObject);
     /* A read needs an IN pipe and a write an OUT pipe: the bus takes the
        direction from the endpoint, not from the request. */
     if (pipe == NULL || pipe->PipeType != UsbdPipeTypeBulk ||
@@ -304,7 +309,8 @@ LONG QUIDOR_ParsePipeNumber(PCUNICODE_STRING FileName) {
     return value;
 }
 
-ULONG QUIDOR_ServeReadAhead(PQUIDOR_DEVICE_EXTENSION DeviceExtension, PUCHAR Buffer, ULONG Length, BOOLEAN Any) {
+ULONG QUIDOR_ServeReadAhead(PQUIDOR_DEVICE_EXTENSION DeviceExtension, PUCHAR Buffer, ULONG Length,
+                            BOOLEAN Any) {
     KIRQL oldIrql;
     KeAcquireSpinLock(&DeviceExtension->ReadAheadLock, &oldIrql);
     ULONG count = DeviceExtension->ReadAheadCount;
@@ -343,8 +349,8 @@ NTSTATUS QUIDOR_AbortPipes(PQUIDOR_DEVICE_EXTENSION DeviceExtension) {
     }
     for (ULONG i = 0; i < usbInterface->NumberOfPipes; ++i) {
         if (DeviceExtension->PipeOpen[i] != 0) {
-            NTSTATUS ntStatus =
-                QUIDOR_PipeRequest(DeviceExtension, URB_FUNCTION_ABORT_PIPE, usbInterface->Pipes[i].PipeHandle);
+            NTSTATUS ntStatus = QUIDOR_PipeRequest(DeviceExtension, URB_FUNCTION_ABORT_PIPE,
+                                                   usbInterface->Pipes[i].PipeHandle);
             if (ntStatus == STATUS_INSUFFICIENT_RESOURCES) {
                 return ntStatus;
             }
@@ -424,7 +430,8 @@ NTSTATUS NTAPI QUIDOR_DispatchClean(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     KeReleaseSpinLock(&deviceExtension->QueueLock, oldIrql);
     while (!IsListEmpty(&cleanupList)) {
         PLIST_ENTRY cancelEntry = RemoveHeadList(&cleanupList);
-        QUIDOR_CompleteRequest(CONTAINING_RECORD(cancelEntry, IRP, Tail.Overlay.ListEntry), STATUS_CANCELLED, 0);
+        QUIDOR_CompleteRequest(CONTAINING_RECORD(cancelEntry, IRP, Tail.Overlay.ListEntry), STATUS_CANCELLED,
+                               0);
     }
 
     KeAcquireSpinLock(&deviceExtension->ReadAheadLock, &oldIrql);
@@ -481,7 +488,8 @@ NTSTATUS NTAPI QUIDOR_DispatchDevCtrl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         break;
     case IOCTL_QUIDOR_RESET_PIPE: {
         PUSBD_PIPE_INFORMATION pipe = QUIDOR_PipeOfFile(deviceExtension, irpStack->FileObject);
-        ntStatus = pipe == NULL ? STATUS_INVALID_PARAMETER : QUIDOR_ResetPipe(deviceExtension, pipe->PipeHandle);
+        ntStatus =
+            pipe == NULL ? STATUS_INVALID_PARAMETER : QUIDOR_ResetPipe(deviceExtension, pipe->PipeHandle);
         break;
     }
     case IOCTL_QUIDOR_SET_READ_MODE:
@@ -517,7 +525,8 @@ NTSTATUS NTAPI QUIDOR_DispatchDevCtrl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         ntStatus = QUIDOR_PutUlong(ioBuffer, outputLength, QUIDOR_MAX_TRANSFER, &information);
         break;
     case IOCTL_QUIDOR_GET_SERIAL_NUMBER:
-        ntStatus = QUIDOR_GetSerialNumber(deviceExtension, static_cast<PCHAR>(ioBuffer), outputLength, &information);
+        ntStatus =
+            QUIDOR_GetSerialNumber(deviceExtension, static_cast<PCHAR>(ioBuffer), outputLength, &information);
         break;
     case IOCTL_QUIDOR_GET_CONFIG_TICK:
         ntStatus = QUIDOR_PutUlong(ioBuffer, outputLength, deviceExtension->ConfiguredTick, &information);

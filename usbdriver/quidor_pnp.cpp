@@ -83,8 +83,8 @@ NTSTATUS QUIDOR_GetDescriptor(PQUIDOR_DEVICE_EXTENSION DeviceExtension, UCHAR Ty
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     RtlZeroMemory(urb, sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST));
-    UsbBuildGetDescriptorRequest(urb, static_cast<USHORT>(sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST)), Type,
-                                 Index, 0, Buffer, NULL, Length, NULL);
+    UsbBuildGetDescriptorRequest(urb, static_cast<USHORT>(sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST)),
+                                 Type, Index, 0, Buffer, NULL, Length, NULL);
     NTSTATUS ntStatus = QUIDOR_CallUSBD(DeviceExtension, urb);
     ULONG received = urb->UrbControlDescriptorRequest.TransferBufferLength;
     *Received = received <= Length ? received : Length;
@@ -99,8 +99,8 @@ NTSTATUS QUIDOR_SelectInterfaces(PQUIDOR_DEVICE_EXTENSION DeviceExtension) {
         return STATUS_INVALID_PARAMETER;
     }
     ULONG listSize = sizeof(USBD_INTERFACE_LIST_ENTRY) * (numberOfInterfaces + 1);
-    PUSBD_INTERFACE_LIST_ENTRY interfaceList =
-        static_cast<PUSBD_INTERFACE_LIST_ENTRY>(ExAllocatePoolWithTag(NonPagedPool, listSize, QUIDOR_POOL_TAG));
+    PUSBD_INTERFACE_LIST_ENTRY interfaceList = static_cast<PUSBD_INTERFACE_LIST_ENTRY>(
+        ExAllocatePoolWithTag(NonPagedPool, listSize, QUIDOR_POOL_TAG));
     if (interfaceList == NULL) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
@@ -335,7 +335,8 @@ NTSTATUS QUIDOR_CompleteRequest(PIRP Irp, NTSTATUS Status, ULONG_PTR Information
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
     ULONG size = static_cast<ULONG>(RegistryPath->Length) + sizeof(WCHAR);
-    QUIDOR_RegistryPath.Buffer = static_cast<PWSTR>(ExAllocatePoolWithTag(NonPagedPool, size, QUIDOR_POOL_TAG));
+    QUIDOR_RegistryPath.Buffer =
+        static_cast<PWSTR>(ExAllocatePoolWithTag(NonPagedPool, size, QUIDOR_POOL_TAG));
     if (QUIDOR_RegistryPath.Buffer == NULL) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
@@ -384,7 +385,8 @@ NTSTATUS NTAPI QUIDOR_AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT Phys
         return ntStatus;
     }
 
-    PQUIDOR_DEVICE_EXTENSION deviceExtension = static_cast<PQUIDOR_DEVICE_EXTENSION>(deviceObject->DeviceExtension);
+    PQUIDOR_DEVICE_EXTENSION deviceExtension =
+        static_cast<PQUIDOR_DEVICE_EXTENSION>(deviceObject->DeviceExtension);
     deviceExtension->FunctionalDeviceObject = deviceObject;
     deviceExtension->PhysicalDeviceObject = PhysicalDeviceObject;
     deviceObject->Flags |= DO_DIRECT_IO;
@@ -433,7 +435,8 @@ NTSTATUS NTAPI QUIDOR_AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT Phys
 }
 
 NTSTATUS NTAPI QUIDOR_DispatchPnP(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
-    PQUIDOR_DEVICE_EXTENSION deviceExtension = static_cast<PQUIDOR_DEVICE_EXTENSION>(DeviceObject->DeviceExtension);
+    PQUIDOR_DEVICE_EXTENSION deviceExtension =
+        static_cast<PQUIDOR_DEVICE_EXTENSION>(DeviceObject->DeviceExtension);
     PIO_STACK_LOCATION irpStack = IoGetCurrentIrpStackLocation(Irp);
     if (QUIDOR_GetDeviceState(deviceExtension) == Removed) {
         return QUIDOR_CompleteRequest(Irp, STATUS_DELETE_PENDING, 0);
@@ -550,7 +553,8 @@ NTSTATUS NTAPI QUIDOR_DispatchPnP(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 }
 
 NTSTATUS NTAPI QUIDOR_DispatchSysCtrl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
-    PQUIDOR_DEVICE_EXTENSION deviceExtension = static_cast<PQUIDOR_DEVICE_EXTENSION>(DeviceObject->DeviceExtension);
+    PQUIDOR_DEVICE_EXTENSION deviceExtension =
+        static_cast<PQUIDOR_DEVICE_EXTENSION>(DeviceObject->DeviceExtension);
     IoSkipCurrentIrpStackLocation(Irp);
     return IoCallDriver(deviceExtension->TopOfStackDeviceObject, Irp);
 }
@@ -609,10 +613,12 @@ VOID QUIDOR_IoDecrement(PQUIDOR_DEVICE_EXTENSION DeviceExtension) {
     if (result == 1) {
         KeSetEvent(&DeviceExtension->StopEvent, IO_NO_INCREMENT, FALSE);
     }
+    KeReleaseSpinLock(&DeviceExtension->IOCountLock, oldIrql);
+    /* The remove event last and outside the lock: the remove that waits for
+       it deletes the device, lock and all, as soon as it runs. */
     if (result == 0) {
         KeSetEvent(&DeviceExtension->RemoveEvent, IO_NO_INCREMENT, FALSE);
     }
-    KeReleaseSpinLock(&DeviceExtension->IOCountLock, oldIrql);
 }
 
 DEVSTATE QUIDOR_GetDeviceState(PQUIDOR_DEVICE_EXTENSION DeviceExtension) {
@@ -633,7 +639,8 @@ VOID QUIDOR_SetQueueState(PQUIDOR_DEVICE_EXTENSION DeviceExtension, QUEUE_STATE 
 namespace {
 
 VOID NTAPI QUIDOR_CancelQueued(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
-    PQUIDOR_DEVICE_EXTENSION deviceExtension = static_cast<PQUIDOR_DEVICE_EXTENSION>(DeviceObject->DeviceExtension);
+    PQUIDOR_DEVICE_EXTENSION deviceExtension =
+        static_cast<PQUIDOR_DEVICE_EXTENSION>(DeviceObject->DeviceExtension);
     IoReleaseCancelSpinLock(Irp->CancelIrql);
     KIRQL oldIrql;
     KeAcquireSpinLock(&deviceExtension->QueueLock, &oldIrql);

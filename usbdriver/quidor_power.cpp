@@ -49,7 +49,8 @@ NTSTATUS NTAPI QUIDOR_FinishDevPoUpIrp(PDEVICE_OBJECT DeviceObject, PIRP Irp, PV
     return STATUS_SUCCESS;
 }
 
-VOID QUIDOR_PassDownPower(PQUIDOR_DEVICE_EXTENSION DeviceExtension, PIRP Irp, PIO_COMPLETION_ROUTINE Routine) {
+VOID QUIDOR_PassDownPower(PQUIDOR_DEVICE_EXTENSION DeviceExtension, PIRP Irp,
+                          PIO_COMPLETION_ROUTINE Routine) {
     IoCopyCurrentIrpStackLocationToNext(Irp);
     IoSetCompletionRoutine(Irp, Routine, DeviceExtension, TRUE, TRUE, TRUE);
     PoCallDriver(DeviceExtension->TopOfStackDeviceObject, Irp);
@@ -104,8 +105,8 @@ VOID QUIDOR_HoldIoRequests(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     IoQueueWorkItem(item, QUIDOR_HoldIoRequestsWorkerRoutine, DelayedWorkQueue, context);
 }
 
-VOID NTAPI QUIDOR_DevPoCompletionRoutine(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POWER_STATE PowerState,
-                                         PVOID Context, PIO_STATUS_BLOCK IoStatus) {
+VOID NTAPI QUIDOR_DevPoCompletionRoutine(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction,
+                                         POWER_STATE PowerState, PVOID Context, PIO_STATUS_BLOCK IoStatus) {
     UNREFERENCED_PARAMETER(DeviceObject);
     UNREFERENCED_PARAMETER(MinorFunction);
     UNREFERENCED_PARAMETER(PowerState);
@@ -235,8 +236,8 @@ NTSTATUS NTAPI QUIDOR_WaitWakeCompletionRoutine(PDEVICE_OBJECT DeviceObject, PIR
     return STATUS_SUCCESS;
 }
 
-VOID NTAPI QUIDOR_WWIrpCompletionFunc(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POWER_STATE PowerState,
-                                      PVOID Context, PIO_STATUS_BLOCK IoStatus) {
+VOID NTAPI QUIDOR_WWIrpCompletionFunc(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction,
+                                      POWER_STATE PowerState, PVOID Context, PIO_STATUS_BLOCK IoStatus) {
     UNREFERENCED_PARAMETER(DeviceObject);
     UNREFERENCED_PARAMETER(MinorFunction);
     UNREFERENCED_PARAMETER(PowerState);
@@ -276,8 +277,9 @@ NTSTATUS QUIDOR_IssueWaitWake(PQUIDOR_DEVICE_EXTENSION DeviceExtension) {
     InterlockedExchange(&DeviceExtension->FlagWWCancel, 0);
     POWER_STATE powerState;
     powerState.SystemState = DeviceExtension->DeviceCapabilities.SystemWake;
-    NTSTATUS ntStatus = PoRequestPowerIrp(DeviceExtension->PhysicalDeviceObject, IRP_MN_WAIT_WAKE, powerState,
-                                          QUIDOR_WaitWakeCallback, DeviceExtension, &DeviceExtension->WaitWakeIrp);
+    NTSTATUS ntStatus =
+        PoRequestPowerIrp(DeviceExtension->PhysicalDeviceObject, IRP_MN_WAIT_WAKE, powerState,
+                          QUIDOR_WaitWakeCallback, DeviceExtension, &DeviceExtension->WaitWakeIrp);
     if (!NT_SUCCESS(ntStatus)) {
         InterlockedExchange(&DeviceExtension->FlagWWOutstanding, 0);
     }

@@ -75,8 +75,8 @@ std::vector<std::uint8_t> UsbDevice::configurationDescriptor() const {
 
 std::string UsbDevice::serialTextLocked() const {
     const auto &sys = probe_.systemConfig();
-    const unsigned serial = static_cast<unsigned>(sys[0] | sys[1] << 8 | sys[2] << 16) |
-                            static_cast<unsigned>(sys[3]) << 24;
+    const unsigned serial =
+        static_cast<unsigned>(sys[0] | sys[1] << 8 | sys[2] << 16) | static_cast<unsigned>(sys[3]) << 24;
     char text[16];
     std::snprintf(text, sizeof text, "%08X", serial);
     return text;

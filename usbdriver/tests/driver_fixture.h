@@ -46,8 +46,8 @@ public:
             return d;
         }
         if (type == 2 && index == 0) {
-            std::vector<std::uint8_t> c{9, 2, 0, 0, 1, 1, 0,
-                                        static_cast<std::uint8_t>(0x80 | (id_.remoteWakeup ? 0x20 : 0)), 50};
+            std::vector<std::uint8_t> c{
+                9, 2, 0, 0, 1, 1, 0, static_cast<std::uint8_t>(0x80 | (id_.remoteWakeup ? 0x20 : 0)), 50};
             c.insert(c.end(), {9, 4, 0, 0, static_cast<std::uint8_t>(id_.endpoints.size()), 0xFF, 0, 0, 0});
             for (std::uint8_t ep : id_.endpoints) {
                 c.insert(c.end(), {7, 5, ep, 2, 64, 0, 0});
@@ -154,15 +154,16 @@ protected:
         EXPECT_EQ(status, expected) << name;
         return file;
     }
-    NTSTATUS control(kshim::File &file, ULONG code, const void *in, ULONG inLength, void *out, ULONG outLength,
-                     ULONG_PTR &returned) {
+    NTSTATUS control(kshim::File &file, ULONG code, const void *in, ULONG inLength, void *out,
+                     ULONG outLength, ULONG_PTR &returned) {
         return file.control(code, in, inLength, out, outLength, returned);
     }
     NTSTATUS setReadMode(ULONG mode) {
         auto device = open("\\\\.\\halvornquidor");
         ULONG_PTR returned = 0;
         ULONG answer = 0;
-        return device->control(IOCTL_QUIDOR_SET_READ_MODE, &mode, sizeof mode, &answer, sizeof answer, returned);
+        return device->control(IOCTL_QUIDOR_SET_READ_MODE, &mode, sizeof mode, &answer, sizeof answer,
+                               returned);
     }
 
     plat::ScopedVirtualClock clock_{5000};

@@ -46,7 +46,8 @@ TEST_P(PipeNames, OpenTheirPipe) {
     auto file = open(std::string("\\\\.\\halvornquidor") + GetParam().suffix, GetParam().status);
     if (GetParam().status == STATUS_SUCCESS) {
         ASSERT_NE(file, nullptr);
-        EXPECT_EQ(reinterpret_cast<ULONG_PTR>(file->fileObject()->FsContext), static_cast<ULONG_PTR>(GetParam().pipe + 1));
+        EXPECT_EQ(reinterpret_cast<ULONG_PTR>(file->fileObject()->FsContext),
+                  static_cast<ULONG_PTR>(GetParam().pipe + 1));
         EXPECT_EQ(extensionOf(d)->PipeOpen[GetParam().pipe], 1);
         file.reset();
         EXPECT_EQ(extensionOf(d)->PipeOpen[GetParam().pipe], 0);
@@ -277,7 +278,8 @@ TEST_F(DriverTest, ControlCodes) {
     EXPECT_EQ(total, 32u);
     EXPECT_EQ(device->control(IOCTL_QUIDOR_GET_CONFIG_DESCRIPTOR, nullptr, 0, buffer.data(), total - 1, n),
               STATUS_BUFFER_TOO_SMALL);
-    ASSERT_EQ(device->control(IOCTL_QUIDOR_GET_CONFIG_DESCRIPTOR, nullptr, 0, buffer.data(), 64, n), STATUS_SUCCESS);
+    ASSERT_EQ(device->control(IOCTL_QUIDOR_GET_CONFIG_DESCRIPTOR, nullptr, 0, buffer.data(), 64, n),
+              STATUS_SUCCESS);
     EXPECT_EQ(n, total);
     EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + total), usb.getDescriptor(2, 0, 0));
 
@@ -319,7 +321,8 @@ TEST_F(DriverTest, SerialNumberIsTheStringDescriptorsText) {
     auto device = open("\\\\.\\halvornquidor");
     char text[64];
     ULONG_PTR n = 0;
-    EXPECT_EQ(device->control(IOCTL_QUIDOR_GET_SERIAL_NUMBER, nullptr, 0, text, 7, n), STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(device->control(IOCTL_QUIDOR_GET_SERIAL_NUMBER, nullptr, 0, text, 7, n),
+              STATUS_BUFFER_TOO_SMALL);
     ASSERT_EQ(device->control(IOCTL_QUIDOR_GET_SERIAL_NUMBER, nullptr, 0, text, 64, n), STATUS_SUCCESS);
     EXPECT_EQ(n, 8u);
     EXPECT_STREQ(text, "QX00042");
@@ -334,7 +337,8 @@ TEST_F(DriverTest, NoSerialStringAnswersBufferTooSmall) {
     auto device = open("\\\\.\\halvornquidor");
     char text[64];
     ULONG_PTR n = 0;
-    EXPECT_EQ(device->control(IOCTL_QUIDOR_GET_SERIAL_NUMBER, nullptr, 0, text, 64, n), STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(device->control(IOCTL_QUIDOR_GET_SERIAL_NUMBER, nullptr, 0, text, 64, n),
+              STATUS_BUFFER_TOO_SMALL);
 }
 
 TEST(PipeNumber, IsTheLastRunOfDigits) {
@@ -342,8 +346,8 @@ TEST(PipeNumber, IsTheLastRunOfDigits) {
         const wchar_t *name;
         LONG pipe;
     };
-    const Case cases[] = {{L"\\pipe00", 0}, {L"\\pipe3x", 3},   {L"\\p1pe2", 2},    {L"12345", -1},
-                          {L"", -1},        {L"\\pipe", -1},    {L"\\0000005", 5}, {L"\\pipe10", -1},
+    const Case cases[] = {{L"\\pipe00", 0}, {L"\\pipe3x", 3}, {L"\\p1pe2", 2},   {L"12345", -1},
+                          {L"", -1},        {L"\\pipe", -1},  {L"\\0000005", 5}, {L"\\pipe10", -1},
                           {L"\\5\\", 5},    {L"\\pipe6", -1}};
     for (const Case &c : cases) {
         UNICODE_STRING name;

@@ -120,7 +120,8 @@ TEST_F(DriverStack, AnUnpluggedProbeIsNoLongerFound) {
     ASSERT_EQ(FERROX_Open(nullptr, errorOut), 0) << errors;
     kernel_.surpriseRemove(d);
     EXPECT_NE(FERROX_EMU_GetSN(), 5);
-    EXPECT_NE(errors.find("USB communication error: No USB connection opened !"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("USB communication error: No USB connection opened !"), std::string::npos)
+        << errors;
     errors.clear();
 }
 
@@ -128,7 +129,9 @@ TEST_F(DriverStack, AProbeThatNeverAnswersTimesOutAndTheDriverStaysUsable) {
     SimulatedProbe &p = probe(77, 0);
     kshim::Device &d = plug(p);
     ASSERT_EQ(FERROX_Open(nullptr, errorOut), 0) << errors;
-    p.usb.withProbe([](sim::Probe &probe) { probe.setAnswerFault({sim::FaultKind::Nothing, 0xE6, 0, 1, 0}); });
+    p.usb.withProbe([](sim::Probe &probe) {
+        probe.setAnswerFault({sim::FaultKind::Nothing, 0xE6, 0, 1, 0});
+    });
     EXPECT_NE(FERROX_EMU_GetSN(), 77);
     EXPECT_NE(errors.find("USB communication timed out"), std::string::npos) << errors;
     errors.clear();

@@ -19,7 +19,7 @@
 #define OPTIONAL
 #define UNREFERENCED_PARAMETER(P) ((void)(P))
 #define FIELD_OFFSET(type, field) offsetof(type, field)
-#define CONTAINING_RECORD(address, type, field)                                                             \
+#define CONTAINING_RECORD(address, type, field)                                                              \
     (reinterpret_cast<type *>(reinterpret_cast<char *>(address) - offsetof(type, field)))
 #define POINTER_ALIGNMENT __attribute__((aligned(sizeof(void *))))
 
@@ -238,12 +238,16 @@ typedef struct _MDL {
 #define MDL_PAGES_LOCKED 0x0002
 #define MDL_SOURCE_IS_NONPAGED_POOL 0x0004
 
-typedef enum _MM_PAGE_PRIORITY { LowPagePriority, NormalPagePriority = 16, HighPagePriority = 32 } MM_PAGE_PRIORITY;
+typedef enum _MM_PAGE_PRIORITY {
+    LowPagePriority,
+    NormalPagePriority = 16,
+    HighPagePriority = 32
+} MM_PAGE_PRIORITY;
 typedef enum _MEMORY_CACHING_TYPE { MmNonCached, MmCached } MEMORY_CACHING_TYPE;
 
 PVOID MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList, KPROCESSOR_MODE AccessMode,
-                                   MEMORY_CACHING_TYPE CacheType, PVOID RequestedAddress, ULONG BugCheckOnFailure,
-                                   ULONG Priority);
+                                   MEMORY_CACHING_TYPE CacheType, PVOID RequestedAddress,
+                                   ULONG BugCheckOnFailure, ULONG Priority);
 
 inline ULONG MmGetMdlByteCount(PMDL Mdl) {
     return Mdl->ByteCount;
@@ -401,7 +405,7 @@ typedef DRIVER_INITIALIZE *PDRIVER_INITIALIZE;
 #define METHOD_OUT_DIRECT 2
 #define METHOD_NEITHER 3
 #define FILE_ANY_ACCESS 0
-#define CTL_CODE(DeviceType, Function, Method, Access)                                                      \
+#define CTL_CODE(DeviceType, Function, Method, Access)                                                       \
     (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
 
 typedef struct _FILE_OBJECT {
@@ -614,8 +618,8 @@ VOID IoQueueWorkItem(PIO_WORKITEM IoWorkItem, PIO_WORKITEM_ROUTINE WorkerRoutine
                      PVOID Context);
 
 // Power requests.
-typedef VOID NTAPI REQUEST_POWER_COMPLETE(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POWER_STATE PowerState,
-                                          PVOID Context, PIO_STATUS_BLOCK IoStatus);
+typedef VOID NTAPI REQUEST_POWER_COMPLETE(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction,
+                                          POWER_STATE PowerState, PVOID Context, PIO_STATUS_BLOCK IoStatus);
 typedef REQUEST_POWER_COMPLETE *PREQUEST_POWER_COMPLETE;
 NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POWER_STATE PowerState,
                            PREQUEST_POWER_COMPLETE CompletionFunction, PVOID Context, PIRP *Irp);

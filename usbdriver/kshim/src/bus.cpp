@@ -79,7 +79,8 @@ VOID NTAPI cancelIn(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     BusDevice &bus = busOf(DeviceObject);
     {
         std::lock_guard<std::mutex> lock(bus.mutex);
-        bus.pendingIn.erase(std::remove(bus.pendingIn.begin(), bus.pendingIn.end(), Irp), bus.pendingIn.end());
+        bus.pendingIn.erase(std::remove(bus.pendingIn.begin(), bus.pendingIn.end(), Irp),
+                            bus.pendingIn.end());
     }
     PURB urb = urbOf(Irp);
     urb->UrbBulkOrInterruptTransfer.TransferBufferLength = 0;
@@ -197,9 +198,9 @@ NTSTATUS selectConfiguration(BusDevice &bus, PIRP irp, PURB urb) {
         if (at + header > end || info->Length < header || at + info->Length > end) {
             break; // the request holds fewer interfaces than the configuration
         }
-        PUSB_INTERFACE_DESCRIPTOR id =
-            USBD_ParseConfigurationDescriptorEx(select.ConfigurationDescriptor, select.ConfigurationDescriptor,
-                                                info->InterfaceNumber, info->AlternateSetting, -1, -1, -1);
+        PUSB_INTERFACE_DESCRIPTOR id = USBD_ParseConfigurationDescriptorEx(
+            select.ConfigurationDescriptor, select.ConfigurationDescriptor, info->InterfaceNumber,
+            info->AlternateSetting, -1, -1, -1);
         if (id == nullptr) {
             urb->UrbHeader.Status = USBD_STATUS_INVALID_CONFIGURATION_DESCRIPTOR;
             return STATUS_INVALID_PARAMETER;
@@ -210,7 +211,8 @@ NTSTATUS selectConfiguration(BusDevice &bus, PIRP irp, PURB urb) {
             if (d->bDescriptorType == USB_INTERFACE_DESCRIPTOR_TYPE) {
                 break;
             }
-            if (d->bDescriptorType == USB_ENDPOINT_DESCRIPTOR_TYPE && d->bLength >= sizeof(USB_ENDPOINT_DESCRIPTOR)) {
+            if (d->bDescriptorType == USB_ENDPOINT_DESCRIPTOR_TYPE &&
+                d->bLength >= sizeof(USB_ENDPOINT_DESCRIPTOR)) {
                 auto *e = reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR *>(d);
                 if (count >= info->NumberOfPipes ||
                     header + (count + 1) * sizeof(USBD_PIPE_INFORMATION) > info->Length) {
@@ -218,7 +220,8 @@ NTSTATUS selectConfiguration(BusDevice &bus, PIRP irp, PURB urb) {
                     return STATUS_INVALID_PARAMETER;
                 }
                 auto pipe = std::make_unique<BusPipe>(
-                    BusPipe{e->bEndpointAddress, static_cast<USBD_PIPE_TYPE>(e->bmAttributes & 3), e->wMaxPacketSize});
+                    BusPipe{e->bEndpointAddress, static_cast<USBD_PIPE_TYPE>(e->bmAttributes & 3),
+                            e->wMaxPacketSize});
                 PUSBD_PIPE_INFORMATION p = &info->Pipes[count];
                 p->MaximumPacketSize = e->wMaxPacketSize;
                 p->EndpointAddress = e->bEndpointAddress;
@@ -238,7 +241,8 @@ NTSTATUS selectConfiguration(BusDevice &bus, PIRP irp, PURB urb) {
         info->Class = id->bInterfaceClass;
         info->SubClass = id->bInterfaceSubClass;
         info->Protocol = id->bInterfaceProtocol;
-        info->InterfaceHandle = reinterpret_cast<USBD_INTERFACE_HANDLE>(static_cast<ULONG_PTR>(bus.nextInterfaceHandle++));
+        info->InterfaceHandle =
+            reinterpret_cast<USBD_INTERFACE_HANDLE>(static_cast<ULONG_PTR>(bus.nextInterfaceHandle++));
         info = reinterpret_cast<PUSBD_INTERFACE_INFORMATION>(at + info->Length);
     }
     select.ConfigurationHandle = &bus;

@@ -82,7 +82,8 @@ struct File::Impl {
 
     static void finish(PIRP irp) {
         auto *state = static_cast<Request::State *>(irp->Kshim.FinishContext);
-        if (state->output != nullptr && irp->IoStatus.Information > state->outputLength && NT_SUCCESS(irp->IoStatus.Status)) {
+        if (state->output != nullptr && irp->IoStatus.Information > state->outputLength &&
+            NT_SUCCESS(irp->IoStatus.Status)) {
             bugCheck("buffered control request returned more bytes than its output buffer holds");
         }
         if (state->output != nullptr && NT_SUCCESS(irp->IoStatus.Status)) {
@@ -92,7 +93,8 @@ struct File::Impl {
         if (state->file != nullptr) {
             std::lock_guard<std::mutex> lock(state->file->mutex);
             auto &list = state->file->pending;
-            auto it = std::find_if(list.begin(), list.end(), [state](const auto &p) { return p.get() == state; });
+            auto it =
+                std::find_if(list.begin(), list.end(), [state](const auto &p) { return p.get() == state; });
             if (it != list.end()) {
                 keep = *it;
                 list.erase(it);
@@ -115,7 +117,8 @@ struct File::Impl {
     }
 
     // Sends a request on this file; `state` is kept until it finishes.
-    Request send(UCHAR major, std::shared_ptr<Request::State> state, const std::function<void(PIO_STACK_LOCATION)> &fill) {
+    Request send(UCHAR major, std::shared_ptr<Request::State> state,
+                 const std::function<void(PIO_STACK_LOCATION)> &fill) {
         PIRP irp = detail::allocateIrp(top->StackSize);
         state->irp = irp;
         state->file = this;
@@ -227,7 +230,8 @@ NTSTATUS File::write(const void *buffer, ULONG length, ULONG_PTR &transferred) {
     return r.status();
 }
 
-NTSTATUS File::control(ULONG code, const void *in, ULONG inLength, void *out, ULONG outLength, ULONG_PTR &returned) {
+NTSTATUS File::control(ULONG code, const void *in, ULONG inLength, void *out, ULONG outLength,
+                       ULONG_PTR &returned) {
     auto state = std::make_shared<Request::State>();
     state->systemBuffer.assign(std::max<std::size_t>({inLength, outLength, 1}), 0);
     if (in != nullptr && inLength != 0) {

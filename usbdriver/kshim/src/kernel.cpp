@@ -264,8 +264,8 @@ LONG KeReadStateEvent(PRKEVENT Event) {
     return Event->Header.SignalState;
 }
 
-NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR_MODE WaitMode, BOOLEAN Alertable,
-                               PLARGE_INTEGER Timeout) {
+NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR_MODE WaitMode,
+                               BOOLEAN Alertable, PLARGE_INTEGER Timeout) {
     (void)WaitReason;
     (void)WaitMode;
     (void)Alertable;
@@ -369,8 +369,8 @@ std::string narrow(PCUNICODE_STRING text) {
 // Memory descriptor lists
 
 PVOID MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList, KPROCESSOR_MODE AccessMode,
-                                   MEMORY_CACHING_TYPE CacheType, PVOID RequestedAddress, ULONG BugCheckOnFailure,
-                                   ULONG Priority) {
+                                   MEMORY_CACHING_TYPE CacheType, PVOID RequestedAddress,
+                                   ULONG BugCheckOnFailure, ULONG Priority) {
     (void)AccessMode;
     (void)CacheType;
     (void)RequestedAddress;
@@ -381,7 +381,8 @@ PVOID MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList, KPROCESSOR_MODE Ac
     }
     MemoryDescriptorList->MappedSystemVa =
         static_cast<char *>(MemoryDescriptorList->StartVa) + MemoryDescriptorList->ByteOffset;
-    MemoryDescriptorList->MdlFlags = static_cast<CSHORT>(MemoryDescriptorList->MdlFlags | MDL_MAPPED_TO_SYSTEM_VA);
+    MemoryDescriptorList->MdlFlags =
+        static_cast<CSHORT>(MemoryDescriptorList->MdlFlags | MDL_MAPPED_TO_SYSTEM_VA);
     return MemoryDescriptorList->MappedSystemVa;
 }
 
@@ -503,7 +504,8 @@ PIRP allocateIrp(CCHAR stackSize) {
     if (stackSize < 1) {
         bugCheck("IRP without stack locations");
     }
-    const std::size_t size = sizeof(IRP) + (static_cast<std::size_t>(stackSize) - 1) * sizeof(IO_STACK_LOCATION);
+    const std::size_t size =
+        sizeof(IRP) + (static_cast<std::size_t>(stackSize) - 1) * sizeof(IO_STACK_LOCATION);
     auto *irp = static_cast<PIRP>(std::calloc(1, size));
     if (irp == nullptr) {
         bugCheck("out of memory");
@@ -577,9 +579,10 @@ VOID FASTCALL IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
         stack->Control = 0;
         const bool top = Irp->CurrentLocation > Irp->StackCount;
         const NTSTATUS status = Irp->IoStatus.Status;
-        const bool invoke = routine != nullptr && ((NT_SUCCESS(status) && (control & SL_INVOKE_ON_SUCCESS) != 0) ||
-                                                   (!NT_SUCCESS(status) && (control & SL_INVOKE_ON_ERROR) != 0) ||
-                                                   (Irp->Cancel && (control & SL_INVOKE_ON_CANCEL) != 0));
+        const bool invoke =
+            routine != nullptr && ((NT_SUCCESS(status) && (control & SL_INVOKE_ON_SUCCESS) != 0) ||
+                                   (!NT_SUCCESS(status) && (control & SL_INVOKE_ON_ERROR) != 0) ||
+                                   (Irp->Cancel && (control & SL_INVOKE_ON_CANCEL) != 0));
         if (invoke) {
             PDEVICE_OBJECT device = top ? nullptr : Irp->Tail.Overlay.CurrentStackLocation->DeviceObject;
             if (routine(device, Irp, context) == STATUS_MORE_PROCESSING_REQUIRED) {
@@ -622,7 +625,8 @@ BOOLEAN IoCancelIrp(PIRP Irp) {
 
 PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObject, PVOID InputBuffer,
                                    ULONG InputBufferLength, PVOID OutputBuffer, ULONG OutputBufferLength,
-                                   BOOLEAN InternalDeviceIoControl, PKEVENT Event, PIO_STATUS_BLOCK IoStatusBlock) {
+                                   BOOLEAN InternalDeviceIoControl, PKEVENT Event,
+                                   PIO_STATUS_BLOCK IoStatusBlock) {
     if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
         bugCheck("IoBuildDeviceIoControlRequest above PASSIVE_LEVEL");
     }
@@ -647,8 +651,8 @@ namespace {
 
 struct ObjectSpace {
     std::mutex mutex;
-    std::map<std::string, PDEVICE_OBJECT> devices;          // lower-case name
-    std::map<PDEVICE_OBJECT, std::string> names;            // as created
+    std::map<std::string, PDEVICE_OBJECT> devices;                    // lower-case name
+    std::map<PDEVICE_OBJECT, std::string> names;                      // as created
     std::map<std::string, std::pair<std::string, std::string>> links; // lower-case link: (link, target)
     std::map<PDEVICE_OBJECT, int> openFiles;
     std::map<PDEVICE_OBJECT, std::function<void()>> onLastClose;
@@ -844,11 +848,12 @@ NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject, const GU
     {
         std::lock_guard<std::mutex> lock(o.mutex);
         char guid[64];
-        std::snprintf(guid, sizeof guid, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", InterfaceClassGuid->Data1,
-                      InterfaceClassGuid->Data2, InterfaceClassGuid->Data3, InterfaceClassGuid->Data4[0],
-                      InterfaceClassGuid->Data4[1], InterfaceClassGuid->Data4[2], InterfaceClassGuid->Data4[3],
-                      InterfaceClassGuid->Data4[4], InterfaceClassGuid->Data4[5], InterfaceClassGuid->Data4[6],
-                      InterfaceClassGuid->Data4[7]);
+        std::snprintf(guid, sizeof guid, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
+                      InterfaceClassGuid->Data1, InterfaceClassGuid->Data2, InterfaceClassGuid->Data3,
+                      InterfaceClassGuid->Data4[0], InterfaceClassGuid->Data4[1],
+                      InterfaceClassGuid->Data4[2], InterfaceClassGuid->Data4[3],
+                      InterfaceClassGuid->Data4[4], InterfaceClassGuid->Data4[5],
+                      InterfaceClassGuid->Data4[6], InterfaceClassGuid->Data4[7]);
         name = "\\??\\USB#KSHIM#" + std::to_string(o.nextInterface++) + "#" + guid;
         o.interfaces[PhysicalDeviceObject].push_back({name, false});
     }

@@ -116,7 +116,8 @@ DEVICE_CAPABILITIES PlugOptions::defaultCapabilities() {
     return c;
 }
 
-Kernel::Kernel(PDRIVER_INITIALIZE driverEntry, const std::wstring &registryPath) : registryPathText_(registryPath) {
+Kernel::Kernel(PDRIVER_INITIALIZE driverEntry, const std::wstring &registryPath)
+    : registryPathText_(registryPath) {
     driver_ = new DRIVER_OBJECT{};
     driver_->DriverExtension = new DRIVER_EXTENSION{};
     driver_->DriverExtension->DriverObject = driver_;
@@ -186,9 +187,10 @@ NTSTATUS Kernel::sendPnp(Device &device, UCHAR minor) {
 }
 
 NTSTATUS Kernel::queryCapabilities(Device &device, DEVICE_CAPABILITIES &capabilities) {
-    return sendAndWait(device.pdo, IRP_MJ_PNP, IRP_MN_QUERY_CAPABILITIES, [&capabilities](PIO_STACK_LOCATION s) {
-        s->Parameters.DeviceCapabilities.Capabilities = &capabilities;
-    });
+    return sendAndWait(device.pdo, IRP_MJ_PNP, IRP_MN_QUERY_CAPABILITIES,
+                       [&capabilities](PIO_STACK_LOCATION s) {
+                           s->Parameters.DeviceCapabilities.Capabilities = &capabilities;
+                       });
 }
 
 NTSTATUS Kernel::start(Device &device) {
@@ -355,7 +357,8 @@ NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POW
         stack->Parameters.Power.State = PowerState;
     }
     irp->Kshim.Finish = kshim::PoRequest::finish;
-    irp->Kshim.FinishContext = new kshim::PoRequest{CompletionFunction, Context, DeviceObject, MinorFunction, PowerState};
+    irp->Kshim.FinishContext =
+        new kshim::PoRequest{CompletionFunction, Context, DeviceObject, MinorFunction, PowerState};
     {
         std::lock_guard<std::mutex> lock(kshim::powerMutex);
         ++kshim::powerIrpsInFlight;

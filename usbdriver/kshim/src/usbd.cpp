@@ -14,7 +14,8 @@ const USB_COMMON_DESCRIPTOR *descriptorAt(PUSB_CONFIGURATION_DESCRIPTOR config, 
     if (offset + sizeof(USB_COMMON_DESCRIPTOR) > total) {
         return nullptr;
     }
-    auto *d = reinterpret_cast<const USB_COMMON_DESCRIPTOR *>(reinterpret_cast<const UCHAR *>(config) + offset);
+    auto *d =
+        reinterpret_cast<const USB_COMMON_DESCRIPTOR *>(reinterpret_cast<const UCHAR *>(config) + offset);
     if (d->bLength < sizeof(USB_COMMON_DESCRIPTOR) || offset + d->bLength > total) {
         return nullptr;
     }
@@ -23,10 +24,10 @@ const USB_COMMON_DESCRIPTOR *descriptorAt(PUSB_CONFIGURATION_DESCRIPTOR config, 
 
 } // namespace
 
-PUSB_INTERFACE_DESCRIPTOR USBD_ParseConfigurationDescriptorEx(PUSB_CONFIGURATION_DESCRIPTOR ConfigurationDescriptor,
-                                                              PVOID StartPosition, LONG InterfaceNumber,
-                                                              LONG AlternateSetting, LONG InterfaceClass,
-                                                              LONG InterfaceSubClass, LONG InterfaceProtocol) {
+PUSB_INTERFACE_DESCRIPTOR
+USBD_ParseConfigurationDescriptorEx(PUSB_CONFIGURATION_DESCRIPTOR ConfigurationDescriptor,
+                                    PVOID StartPosition, LONG InterfaceNumber, LONG AlternateSetting,
+                                    LONG InterfaceClass, LONG InterfaceSubClass, LONG InterfaceProtocol) {
     if (ConfigurationDescriptor == nullptr) {
         return nullptr;
     }
@@ -37,7 +38,8 @@ PUSB_INTERFACE_DESCRIPTOR USBD_ParseConfigurationDescriptorEx(PUSB_CONFIGURATION
     }
     ULONG offset = static_cast<ULONG>(start - base);
     while (const USB_COMMON_DESCRIPTOR *d = descriptorAt(ConfigurationDescriptor, offset)) {
-        if (d->bDescriptorType == USB_INTERFACE_DESCRIPTOR_TYPE && d->bLength >= sizeof(USB_INTERFACE_DESCRIPTOR)) {
+        if (d->bDescriptorType == USB_INTERFACE_DESCRIPTOR_TYPE &&
+            d->bLength >= sizeof(USB_INTERFACE_DESCRIPTOR)) {
             auto *i = reinterpret_cast<PUSB_INTERFACE_DESCRIPTOR>(base + offset);
             if ((InterfaceNumber == -1 || i->bInterfaceNumber == InterfaceNumber) &&
                 (AlternateSetting == -1 || i->bAlternateSetting == AlternateSetting) &&
@@ -59,7 +61,8 @@ PURB USBD_CreateConfigurationRequestEx(PUSB_CONFIGURATION_DESCRIPTOR Configurati
     ULONG size = sizeof(struct _URB_SELECT_CONFIGURATION) - sizeof(USBD_INTERFACE_INFORMATION);
     for (PUSBD_INTERFACE_LIST_ENTRY e = InterfaceList; e->InterfaceDescriptor != nullptr; ++e) {
         const ULONG pipes = e->InterfaceDescriptor->bNumEndpoints;
-        size += sizeof(USBD_INTERFACE_INFORMATION) + (pipes > 0 ? pipes - 1 : 0) * sizeof(USBD_PIPE_INFORMATION);
+        size +=
+            sizeof(USBD_INTERFACE_INFORMATION) + (pipes > 0 ? pipes - 1 : 0) * sizeof(USBD_PIPE_INFORMATION);
     }
     if (size > 0xFFFF) {
         return nullptr;

@@ -147,8 +147,9 @@ struct Device {
 class Kernel {
 public:
     // Loads the driver through its entry point.
-    explicit Kernel(PDRIVER_INITIALIZE driverEntry, const std::wstring &registryPath =
-                                                        L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\quidor");
+    explicit Kernel(PDRIVER_INITIALIZE driverEntry,
+                    const std::wstring &registryPath =
+                        L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\quidor");
     // Removes what is still plugged in and unloads the driver.
     ~Kernel();
     Kernel(const Kernel &) = delete;
