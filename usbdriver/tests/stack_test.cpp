@@ -142,4 +142,14 @@ TEST_F(DriverStack, AProbeThatNeverAnswersTimesOutAndTheDriverStaysUsable) {
     EXPECT_EQ(ext->OpenHandleCount, 0);
 }
 
+TEST_F(DriverStack, ALateAnswerArrivesAtItsTime) {
+    SimulatedProbe &p = probe(88, 0);
+    plug(p);
+    ASSERT_EQ(FERROX_Open(nullptr, errorOut), 0) << errors;
+    p.usb.withProbe([](sim::Probe &probe) { probe.setAnswerFault({sim::FaultKind::Late, 0xE6, 0, 1, 700}); });
+    const std::uint32_t before = plat::tickMs();
+    EXPECT_EQ(FERROX_EMU_GetSN(), 88) << errors;
+    EXPECT_GE(plat::tickMs() - before, 700u);
+}
+
 } // namespace

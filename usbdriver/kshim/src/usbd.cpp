@@ -58,15 +58,16 @@ PURB USBD_CreateConfigurationRequestEx(PUSB_CONFIGURATION_DESCRIPTOR Configurati
                                        PUSBD_INTERFACE_LIST_ENTRY InterfaceList) {
     // One interface information block per list entry, each with room for the
     // pipes its interface descriptor announces.
-    ULONG size = sizeof(struct _URB_SELECT_CONFIGURATION) - sizeof(USBD_INTERFACE_INFORMATION);
+    std::size_t total = sizeof(struct _URB_SELECT_CONFIGURATION) - sizeof(USBD_INTERFACE_INFORMATION);
     for (PUSBD_INTERFACE_LIST_ENTRY e = InterfaceList; e->InterfaceDescriptor != nullptr; ++e) {
-        const ULONG pipes = e->InterfaceDescriptor->bNumEndpoints;
-        size +=
+        const std::size_t pipes = e->InterfaceDescriptor->bNumEndpoints;
+        total +=
             sizeof(USBD_INTERFACE_INFORMATION) + (pipes > 0 ? pipes - 1 : 0) * sizeof(USBD_PIPE_INFORMATION);
     }
-    if (size > 0xFFFF) {
+    if (total > 0xFFFF) {
         return nullptr;
     }
+    const auto size = static_cast<ULONG>(total);
     auto *urb = static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPool, size, kshim::poolTag("USBD")));
     if (urb == nullptr) {
         return nullptr;
