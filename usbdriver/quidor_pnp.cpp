@@ -686,7 +686,30 @@ NTSTATUS QUIDOR_QueueOrFail(PQUIDOR_DEVICE_EXTENSION DeviceExtension, PIRP Irp, 
     return STATUS_PENDING;
 }
 
+namespace {
+
+VOID NTAPI QUIDOR_ProcessQueuedWorker(PDEVICE_OBJECT DeviceObject, PVOID Context) {
+    PQUIDOR_DEVICE_EXTENSION deviceExtension =
+        static_cast<PQUIDOR_DEVICE_EXTENSION>(DeviceObject->DeviceExtension);
+    QUIDOR_ProcessQueuedRequests(deviceExtension);
+    IoFreeWorkItem(static_cast<PIO_WORKITEM>(Context));
+    QUIDOR_IoDecrement(deviceExtension);
+}
+
+} // namespace
+
 VOID QUIDOR_ProcessQueuedRequests(PQUIDOR_DEVICE_EXTENSION DeviceExtension) {
+    /* Held requests run through the dispatch routines, and some of those
+       wait for the USB stack: from a completion routine they go to a work
+       item. The work item's I/O count keeps the device until it has run. */
+    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
+        PIO_WORKITEM item = IoAllocateWorkItem(DeviceExtension->FunctionalDeviceObject);
+        if (item != NULL) {
+            QUIDOR_IoIncrement(DeviceExtension);
+            IoQueueWorkItem(item, QUIDOR_ProcessQueuedWorker, DelayedWorkQueue, item);
+            return;
+        }
+    }
     LIST_ENTRY cancelledIrpList;
     InitializeListHead(&cancelledIrpList);
     for (;;) {

@@ -106,6 +106,19 @@ TEST_F(PipeIo, WriteLengthLimits) {
     EXPECT_EQ(usb_.outTransfers().size(), 32u);
 }
 
+TEST_F(PipeIo, TransferRecordsThatCannotBeAllocatedFailTheRequestOnly) {
+    std::vector<std::uint8_t> data = pattern(100);
+    ULONG_PTR n = 0;
+    kshim::failPoolAllocations(QUIDOR_POOL_TAG, 0, 1);
+    EXPECT_EQ(out_->write(data.data(), 100, n), STATUS_INSUFFICIENT_RESOURCES);
+    kshim::failPoolAllocations(QUIDOR_POOL_TAG, 0, 1);
+    EXPECT_EQ(in_->read(data.data(), 100, n), STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(extensionOf(*device_)->OutStandingIO, 1);
+    EXPECT_EQ(extensionOf(*device_)->ReadStageBusy, 0);
+    EXPECT_EQ(out_->write(data.data(), 100, n), STATUS_SUCCESS);
+    EXPECT_EQ(usb_.written(), data);
+}
+
 TEST_F(PipeIo, TransfersNeedABulkPipeOfTheirDirection) {
     std::vector<std::uint8_t> data(8);
     ULONG_PTR n = 0;
@@ -237,6 +250,7 @@ TEST_F(PipeIo, CleanupCancelsOnlyTheHandlesHeldRequests) {
     EXPECT_EQ(mine.status(), STATUS_CANCELLED);
     EXPECT_FALSE(theirs.done());
     ASSERT_EQ(kernel_->setDevicePower(*device_, PowerDeviceD0), STATUS_SUCCESS);
+    kshim::drainWorkItems();
     ASSERT_TRUE(theirs.done());
     EXPECT_EQ(theirs.information(), 8u);
     EXPECT_EQ(usb_.written(), b);

@@ -75,9 +75,42 @@ TEST_F(DriverTest, ReadInD2IsHeldAndRunsBackInD0) {
     EXPECT_EQ(kernel_->urbCount(d, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER), 0u);
 
     ASSERT_EQ(kernel_->setDevicePower(d, PowerDeviceD0), STATUS_SUCCESS);
+    kshim::drainWorkItems(); // held requests run again at passive level
     ASSERT_TRUE(read.done());
     EXPECT_EQ(read.status(), STATUS_SUCCESS);
     EXPECT_EQ(buffer, pattern(8));
+}
+
+TEST_F(DriverTest, ControlRequestsHeldInD2WaitForTheUsbStackBackInD0) {
+    ScriptedUsb usb;
+    kshim::Device &d = plug(usb);
+    auto device = open("\\\\.\\halvornquidor");
+    ASSERT_EQ(kernel_->setSystemPower(d, PowerSystemSleeping2), STATUS_SUCCESS);
+    EXPECT_EQ(kernel_->reportedPowerState(d), PowerDeviceD2);
+    std::thread caller([&] {
+        char serial[32] = {};
+        ULONG_PTR n = 0;
+        // The first serial number request reads the string descriptor.
+        EXPECT_EQ(device->control(IOCTL_QUIDOR_GET_SERIAL_NUMBER, nullptr, 0, serial, sizeof serial, n),
+                  STATUS_SUCCESS);
+        EXPECT_STREQ(serial, "Q1234567");
+        EXPECT_EQ(device->control(IOCTL_QUIDOR_RESET_PORT, nullptr, 0, nullptr, 0, n), STATUS_SUCCESS);
+    });
+    PQUIDOR_DEVICE_EXTENSION ext = extensionOf(d);
+    const auto held = [ext] {
+        KIRQL irql;
+        KeAcquireSpinLock(&ext->QueueLock, &irql);
+        const bool any = !IsListEmpty(&ext->NewRequestsQueue);
+        KeReleaseSpinLock(&ext->QueueLock, irql);
+        return any;
+    };
+    while (!held()) {
+        std::this_thread::yield();
+    }
+    const std::size_t descriptors = kernel_->urbCount(d, URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE);
+    ASSERT_EQ(kernel_->setSystemPower(d, PowerSystemWorking), STATUS_SUCCESS);
+    caller.join();
+    EXPECT_EQ(kernel_->urbCount(d, URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE), descriptors + 1);
 }
 
 TEST_F(DriverTest, ADevicePowerRequestOfItsOwnKeepsTheIoCountWhole) {
