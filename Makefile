@@ -1,12 +1,14 @@
 # Entry points. `make test` is what CI runs.
 BUILD      ?= build
 BUILD_SAN  ?= build-asan
+BUILD_WIN32 ?= build-win32
+BUILD_WIN64 ?= build-win64
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 # Every case has a time-out (the gtest cases their own minute): a hang fails.
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: all deps build build-san test test-main test-san fuzz bench run clean format format-check tidy
+.PHONY: all deps build build-san test test-main test-san fuzz bench run clean format format-check tidy windows
 
 all: build
 
@@ -42,6 +44,16 @@ test: test-main test-san
 fuzz: build-san
 	bash scripts/run-fuzzers.sh $(BUILD_SAN)/bin $(FUZZ_SECONDS)
 
+# Cross builds for Windows with MinGW-w64: the driver images quidor.sys (x86)
+# and quidorx64.sys (x64) with their INF files, each in its own tree.
+windows: deps
+	cmake -S . -B $(BUILD_WIN32) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+	cmake --build $(BUILD_WIN32) -j $(JOBS)
+	cmake -S . -B $(BUILD_WIN64) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+	cmake --build $(BUILD_WIN64) -j $(JOBS)
+
 bench: build
 	bash bench/run-peers.sh $(BUILD)/bin
 	bash bench/commander-transfer.sh $(BUILD)/bin
@@ -67,4 +79,4 @@ tidy: build
 	  xargs -P $(JOBS) -n 4 clang-tidy -p $(BUILD) --quiet --warnings-as-errors='*' 
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_WIN32) $(BUILD_WIN64)

@@ -157,6 +157,40 @@ std::size_t Probe::available() const {
     return n;
 }
 
+bool Probe::peekAnswer(std::size_t &remaining, std::uint32_t &due) const {
+    if (out_.empty()) {
+        return false;
+    }
+    const Chunk &c = out_.front();
+    std::size_t end = c.bytes.size();
+    for (std::size_t piece : c.pieces) {
+        if (piece > c.pos) {
+            end = piece;
+            break;
+        }
+    }
+    remaining = end - c.pos;
+    due = c.due;
+    return true;
+}
+
+std::size_t Probe::takeAnswer(std::uint8_t *data, std::size_t size) {
+    if (out_.empty()) {
+        return 0;
+    }
+    std::size_t remaining = 0;
+    std::uint32_t due = 0;
+    peekAnswer(remaining, due);
+    Chunk &c = out_.front();
+    const std::size_t n = std::min(size, remaining);
+    std::memcpy(data, c.bytes.data() + c.pos, n);
+    c.pos += n;
+    if (c.pos == c.bytes.size()) {
+        out_.pop_front();
+    }
+    return n;
+}
+
 bool Probe::latePending(std::uint32_t &tick) const {
     const std::uint32_t now = clock_.tickMs();
     for (const Chunk &c : out_) {
@@ -182,7 +216,8 @@ void Probe::resetStreams() {
     dropRequested_ = false;
 }
 
-void Probe::emit(std::uint8_t command, const std::uint8_t *bytes, std::size_t size) {
+void Probe::emit(std::uint8_t command, const std::uint8_t *bytes, std::size_t size,
+                 const std::vector<std::size_t> &pieces) {
     FaultKind kind = FaultKind::None;
     if (fault_.kind != FaultKind::None && fault_.count != 0 &&
         (fault_.command < 0 || fault_.command == command)) {
@@ -219,6 +254,11 @@ void Probe::emit(std::uint8_t command, const std::uint8_t *bytes, std::size_t si
         return;
     }
     chunk.bytes.assign(bytes, bytes + size);
+    for (std::size_t end : pieces) {
+        if (end < size) {
+            chunk.pieces.push_back(end);
+        }
+    }
     out_.push_back(std::move(chunk));
 }
 
@@ -365,10 +405,12 @@ bool Probe::processOne() {
     tick();
 
     answer_.clear();
+    answerPieces_.clear();
     switch (cmd) {
     case probecmd::kFirmwareString: {
         const std::size_t len = options_.shortFirmwareString ? kFirmwareStringShort : kFirmwareStringLong;
         put16(answer_, static_cast<unsigned>(len));
+        answerPieces_.push_back(answer_.size()); // the length, then the text
         for (std::size_t i = 0; i < len; ++i) {
             answer_.push_back(i < firmwareText_.size() ? static_cast<std::uint8_t>(firmwareText_[i]) : 0);
         }
@@ -495,7 +537,7 @@ bool Probe::processOne() {
     default:
         return true; // unknown command byte: no answer
     }
-    emit(cmd, answer_.data(), answer_.size());
+    emit(cmd, answer_.data(), answer_.size(), answerPieces_);
     return true;
 }
 
@@ -528,10 +570,15 @@ void Probe::bufferCommand(std::uint8_t kind, std::uint8_t code, std::uint16_t co
         break;
     case buffer::kRead: {
         const std::size_t n = std::min<std::size_t>(count, buffer.items.size());
+        // The count, the items and the status go out as three writes.
         put16(answer_, static_cast<unsigned>(n));
+        answerPieces_.push_back(answer_.size());
         for (std::size_t i = 0; i < n; ++i) {
             put16(answer_, buffer.items.front());
             buffer.items.pop_front();
+        }
+        if (n > 0) {
+            answerPieces_.push_back(answer_.size());
         }
         put16(answer_, 0);
         break;

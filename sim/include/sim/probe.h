@@ -81,6 +81,12 @@ public:
     // As read, but takes answers that are not due yet too; `due` is the tick
     // at which the last byte taken is due (the front completes late).
     std::size_t readAhead(std::uint8_t *data, std::size_t size, std::uint32_t &due);
+    // The answer at the front of the queue, late ones too, one at a time (a
+    // USB device sends each answer as its own bulk transfer): false when
+    // nothing is queued, else the bytes it still holds and when it is due.
+    bool peekAnswer(std::size_t &remaining, std::uint32_t &due) const;
+    // Takes up to `size` bytes of the front answer only.
+    std::size_t takeAnswer(std::uint8_t *data, std::size_t size);
     // True while an answer waits for its (late) time; `tick` is when.
     bool latePending(std::uint32_t &tick) const;
     // Set once by an answer hit by a Drop fault; the front then ends the
@@ -115,6 +121,9 @@ public:
 private:
     struct Chunk {
         std::vector<std::uint8_t> bytes;
+        // Where the firmware's writes of a multi-part answer end: on USB each
+        // part is a transfer of its own.
+        std::vector<std::size_t> pieces;
         std::size_t pos = 0;
         std::uint32_t due = 0;
     };
@@ -127,7 +136,8 @@ private:
 
     // Parses one command from the input; false when it is not complete yet.
     bool processOne();
-    void emit(std::uint8_t command, const std::uint8_t *bytes, std::size_t size);
+    void emit(std::uint8_t command, const std::uint8_t *bytes, std::size_t size,
+              const std::vector<std::size_t> &pieces = {});
     void emitByte(std::uint8_t command, std::uint8_t value) { emit(command, &value, 1); }
     void tick();
     void syncPower();
@@ -153,6 +163,7 @@ private:
     bool expectImage_ = false;
     std::deque<Chunk> out_;
     std::vector<std::uint8_t> answer_;
+    std::vector<std::size_t> answerPieces_;
     std::vector<std::uint16_t> collected_;
 
     AnswerFault fault_;

@@ -1,0 +1,24 @@
+/* Device control codes of the quidor driver: device type FILE_DEVICE_UNKNOWN,
+   functions 0x111 to 0x11B, buffered, any access. */
+#ifndef QUIDOR_IOCTL_H
+#define QUIDOR_IOCTL_H
+
+#define QUIDOR_IOCTL_CODE(Function) ((0x22u << 16) | ((Function) << 2))
+
+#define IOCTL_QUIDOR_GET_CONFIG_DESCRIPTOR QUIDOR_IOCTL_CODE(0x111u) /* 0x220444 */
+#define IOCTL_QUIDOR_RESET_PORT QUIDOR_IOCTL_CODE(0x112u)            /* 0x220448 */
+#define IOCTL_QUIDOR_RESET_PIPE QUIDOR_IOCTL_CODE(0x113u)            /* 0x22044C */
+#define IOCTL_QUIDOR_SET_READ_MODE QUIDOR_IOCTL_CODE(0x114u)         /* 0x220450 */
+#define IOCTL_QUIDOR_GET_READ_MODE QUIDOR_IOCTL_CODE(0x115u)         /* 0x220454 */
+#define IOCTL_QUIDOR_GET_DRIVER_CODE QUIDOR_IOCTL_CODE(0x116u)       /* 0x220458 */
+#define IOCTL_QUIDOR_GET_BUILD_DATE QUIDOR_IOCTL_CODE(0x117u)        /* 0x22045C */
+#define IOCTL_QUIDOR_GET_MAX_TRANSFER QUIDOR_IOCTL_CODE(0x118u)      /* 0x220460 */
+/* The same question under a second code; both answer alike. */
+#define IOCTL_QUIDOR_GET_MAX_TRANSFER2 QUIDOR_IOCTL_CODE(0x119u) /* 0x220464 */
+#define IOCTL_QUIDOR_GET_SERIAL_NUMBER QUIDOR_IOCTL_CODE(0x11Au) /* 0x220468 */
+#define IOCTL_QUIDOR_GET_CONFIG_TICK QUIDOR_IOCTL_CODE(0x11Bu)   /* 0x22046C */
+
+#define QUIDOR_DRIVER_CODE 26800u
+#define QUIDOR_MAX_TRANSFER 0x10000u
+
+#endif
