@@ -25,10 +25,10 @@ void errorOut(const char *text) {
 
 // A probe enumerates with the USB address its configuration memory holds.
 struct SimulatedProbe {
-    SimulatedProbe(const sim::ProbeOptions &options, unsigned usbAddress)
-        : probe(addressed(options, usbAddress)), usb(probe) {}
-    static sim::Probe addressed(const sim::ProbeOptions &options, unsigned usbAddress) {
-        sim::Probe p(options);
+    SimulatedProbe(plat::Clock &clock, const sim::ProbeOptions &options, unsigned usbAddress)
+        : probe(addressed(clock, options, usbAddress)), usb(probe) {}
+    static sim::Probe addressed(plat::Clock &clock, const sim::ProbeOptions &options, unsigned usbAddress) {
+        sim::Probe p(clock, options);
         p.configMemory()[0] = static_cast<std::uint8_t>(usbAddress);
         return p;
     }
@@ -46,7 +46,7 @@ class DriverStack : public ::testing::Test {
 protected:
     // A probe plugged in; it lives as long as the kernel that serves it.
     SimulatedProbe &probe(std::uint32_t serial, unsigned usbAddress) {
-        probes_.push_back(std::make_unique<SimulatedProbe>(withSerial(serial), usbAddress));
+        probes_.push_back(std::make_unique<SimulatedProbe>(*clock_, withSerial(serial), usbAddress));
         return *probes_.back();
     }
     kshim::Device &plug(SimulatedProbe &p) {
