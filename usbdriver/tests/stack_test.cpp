@@ -2,6 +2,7 @@
 // the driver's pipes by name through kshim's I/O manager, the driver moves
 // the bytes over kshim's USB bus, and the simulated probe answers.
 #include "Ferrox.h"
+#include "commander.h"
 
 #include "quidor.h"
 
@@ -13,7 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -150,6 +154,44 @@ TEST_F(DriverStack, ALateAnswerArrivesAtItsTime) {
     const std::uint32_t before = plat::tickMs();
     EXPECT_EQ(FERROX_EMU_GetSN(), 88) << errors;
     EXPECT_GE(plat::tickMs() - before, 700u);
+}
+
+} // namespace
+
+namespace {
+
+// The commander's interpreter through the driver: its output, caught from
+// standard output, and the target memory the simulator holds afterwards.
+std::string commanderOutput(const char *sScript) {
+    std::fflush(stdout);
+    const int saved = ::dup(1);
+    std::FILE *capture = std::tmpfile();
+    ::dup2(::fileno(capture), 1);
+    std::vector<char> text(sScript, sScript + std::strlen(sScript) + 1);
+    RunScriptText(text.data());
+    std::fflush(stdout);
+    ::dup2(saved, 1);
+    ::close(saved);
+    std::string out;
+    std::rewind(capture);
+    for (int c = std::fgetc(capture); c != EOF; c = std::fgetc(capture)) {
+        out.push_back(static_cast<char>(c));
+    }
+    std::fclose(capture);
+    return out;
+}
+
+TEST_F(DriverStack, TheCommanderReachesTheProbeThroughTheDriver) {
+    SimulatedProbe &p = probe(0x2468, 2);
+    plug(p);
+    ASSERT_EQ(FERROX_SelectUSB(2), 0); // the probe at USB address 2
+    CMD_ResetState();
+    ASSERT_EQ(ConnectProbe(), 0) << errors;
+    const std::string out = commanderOutput("wDat 100,12 34\nrDat 100,2\n");
+    EXPECT_NE(out.find("00000100 = 12 34"), std::string::npos) << out;
+    EXPECT_EQ(p.usb.withProbe([](sim::Probe &probe) { return probe.target().dataMemory()[0x101]; }), 0x34);
+    EXPECT_EQ(ExitStatus, 0);
+    CMD_ResetState();
 }
 
 } // namespace
