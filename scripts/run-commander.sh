@@ -7,37 +7,18 @@
 set -uo pipefail
 bindir=$1
 shift
+. "$(dirname "$0")/quidorsim.sh"
 state=${RUN_STATE_DIR:-"$bindir/../quidorsim-state"}
 mkdir -p "$state"
-ready=$(mktemp)
-sim_pid=
+log=$(mktemp)
 cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
-  fi
-  rm -f "$ready"
+  stop_quidorsim
+  rm -f "$log"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
-"$bindir/quidorsim" --listen 127.0.0.1:0 --state "$state" > "$ready" 2>&1 &
-sim_pid=$!
-server=
-for _ in $(seq 100); do
-  server=$(sed -n 's/^quidorsim listening on //p' "$ready")
-  [ -n "$server" ] && break
-  if ! kill -0 "$sim_pid" 2>/dev/null; then
-    break
-  fi
-  sleep 0.05
-done
-if [ -z "$server" ]; then
-  echo "make run: quidorsim did not start:" >&2
-  cat "$ready" >&2
-  exit 2
-fi
-
-QUIDOR_SERVER="$server" "$bindir/ferroxcmd" "$@"
+start_quidorsim "$bindir/quidorsim" "$log" --state "$state" || exit 2
+QUIDOR_SERVER="$QUIDORSIM_SERVER" "$bindir/ferroxcmd" "$@"

@@ -8,34 +8,17 @@
 set -u
 sim=$1
 shift
+. "$(dirname "$0")/../../../../scripts/quidorsim.sh"
 work=$(mktemp -d)
-pid=
 cleanup() {
-  if [ -n "$pid" ]; then
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  fi
+  stop_quidorsim
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-"$sim" --listen 127.0.0.1:0 --trace > "$work/sim.log" 2>&1 &
-pid=$!
-server=
-for _ in $(seq 400); do
-  line=$(head -n 1 "$work/sim.log")
-  case $line in
-    "quidorsim listening on "*) server=${line#quidorsim listening on }; break ;;
-  esac
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.05
-done
-if [ -z "$server" ]; then
-  echo "with_quidorsim: quidorsim did not start:" >&2
-  cat "$work/sim.log" >&2
-  exit 1
-fi
+start_quidorsim "$sim" "$work/sim.log" --trace || exit 1
+server=$QUIDORSIM_SERVER
 
 export QUIDOR_SERVER=$server QUIDORSIM_LOG=$work/sim.log FERROX_TEST_TMP=$work
 "$@" 2>&1 | tee "$work/out.log"
