@@ -347,6 +347,7 @@ void UsbTestbed::plugIn(sim::UsbFunction &function, unsigned bus, unsigned addre
     d.sysPath = "/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(bus) + "/" + std::to_string(bus) +
                 "-" + std::to_string(address);
     umockdev_testbed_add_from_string(impl_->testbed, text, nullptr);
+    umockdev_testbed_uevent(impl_->testbed, d.sysPath.c_str(), "add");
 }
 
 void UsbTestbed::unplug(unsigned bus, unsigned address) {
@@ -358,6 +359,7 @@ void UsbTestbed::unplug(unsigned bus, unsigned address) {
         std::lock_guard<std::mutex> lock(d->mutex);
         d->dropOff();
     }
+    umockdev_testbed_uevent(impl_->testbed, d->sysPath.c_str(), "remove");
     umockdev_testbed_remove_device(impl_->testbed, d->sysPath.c_str());
 }
 
