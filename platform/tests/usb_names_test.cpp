@@ -60,7 +60,8 @@ TEST(UsbNames, ThePipeIsTheLastRunOfDigits) {
     EXPECT_EQ(pipeNumberOf("\\1pipe"), 1);
 }
 
-std::vector<std::uint8_t> configuration(std::vector<std::vector<std::uint8_t>> parts, std::uint8_t interfaces) {
+std::vector<std::uint8_t> configuration(std::vector<std::vector<std::uint8_t>> parts,
+                                        std::uint8_t interfaces) {
     std::vector<std::uint8_t> c{9, 2, 0, 0, interfaces, 1, 0, 0x80, 50};
     for (const auto &p : parts) {
         c.insert(c.end(), p.begin(), p.end());
@@ -111,7 +112,8 @@ TEST(UsbNames, BrokenConfigurationsAreRefused) {
     FirstInterface f;
     const auto none = configuration({}, 0);
     EXPECT_FALSE(parseConfiguration(none.data(), none.size(), f));
-    const auto missingEndpoint = configuration({{9, 4, 0, 0, 2, 0xFF, 0, 0, 0}, {7, 5, 0x81, 2, 64, 0, 0}}, 1);
+    const auto missingEndpoint =
+        configuration({{9, 4, 0, 0, 2, 0xFF, 0, 0, 0}, {7, 5, 0x81, 2, 64, 0, 0}}, 1);
     EXPECT_FALSE(parseConfiguration(missingEndpoint.data(), missingEndpoint.size(), f));
     auto zeroLength = configuration({{9, 4, 0, 0, 1, 0xFF, 0, 0, 0}, {0, 5, 0x81, 2, 64, 0, 0}}, 1);
     EXPECT_FALSE(parseConfiguration(zeroLength.data(), zeroLength.size(), f));

@@ -92,7 +92,8 @@ int main(int argc, char **argv) {
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::printf("quidord listening on %s:%u\n", listener.host().c_str(), static_cast<unsigned>(listener.port()));
+    std::printf("quidord listening on %s:%u\n", listener.host().c_str(),
+                static_cast<unsigned>(listener.port()));
     std::fflush(stdout);
     listener.serve([&](int fd, const std::string &peer) { serveClient(listener, fd, peer, options.probe); });
     gListener = nullptr;

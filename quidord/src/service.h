@@ -12,9 +12,9 @@
 namespace quidord {
 
 enum : std::uint8_t {
-    kGreetingReady = 0,     // the probe answers
-    kGreetingNoProbe = 1,   // no probe at the port
-    kGreetingNoAccess = 2,  // a probe is there, but it cannot be opened
+    kGreetingReady = 0,    // the probe answers
+    kGreetingNoProbe = 1,  // no probe at the port
+    kGreetingNoAccess = 2, // a probe is there, but it cannot be opened
 };
 
 // What the log hears: the transport's error texts and what the service did.

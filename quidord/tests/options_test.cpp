@@ -23,8 +23,9 @@ TEST(QuidordOptions, LoopbackAndProbeZeroUnlessAsked) {
 
 TEST(QuidordOptions, BadOptionsAreRefusedWithAReason) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--listen"}, {"--listen", "nohost"}, {"--listen", "1.2.3.4:70000"}, {"--probe", "4"},
-        {"--probe", "-1"}, {"--probe", "12"}, {"--verbose"},
+        {"--listen"},     {"--listen", "nohost"}, {"--listen", "1.2.3.4:70000"},
+        {"--probe", "4"}, {"--probe", "-1"},      {"--probe", "12"},
+        {"--verbose"},
     };
     for (const auto &args : bad) {
         Options o;

@@ -59,14 +59,16 @@ const Bytes kCaps = {0x76, 0, 0, 0};
 
 TEST_F(QuidordService, TheGreetingTellsWhetherTheProbeIsThere) {
     quidord::FrameService absent(0);
-    EXPECT_EQ(absent.greet(), sim::greeting(quidord::kGreetingNoProbe, "quidord: no Quidor at \\\\.\\halvornquidor"));
+    EXPECT_EQ(absent.greet(),
+              sim::greeting(quidord::kGreetingNoProbe, "quidord: no Quidor at \\\\.\\halvornquidor"));
     EXPECT_FALSE(absent.ready());
     Bytes out;
     EXPECT_FALSE(absent.feed(frame(sim::kFrameWriteRead, {0xE8}, 4).data(), 9, out));
 
     sim::DeviceFront front(probe_);
     quidord::FrameService present(0);
-    EXPECT_EQ(present.greet(), sim::greeting(quidord::kGreetingReady, "quidord: Quidor at \\\\.\\halvornquidor"));
+    EXPECT_EQ(present.greet(),
+              sim::greeting(quidord::kGreetingReady, "quidord: Quidor at \\\\.\\halvornquidor"));
     EXPECT_TRUE(present.ready());
 
     quidord::noteUsbProblem("permission denied");
@@ -108,7 +110,8 @@ TEST_F(QuidordService, AShortAnswerIsAnsweredWithWhatCame) {
     const Bytes f = frame(sim::kFrameWriteRead, {0xE8}, 4);
     ASSERT_TRUE(service.feed(f.data(), f.size(), out));
     EXPECT_EQ(out, answer({0x76, 0}));
-    EXPECT_EQ(logged, "USB communication timed out: Writing 1 bytes, requesting 4 bytes, received 2 bytes !\n");
+    EXPECT_EQ(logged,
+              "USB communication timed out: Writing 1 bytes, requesting 4 bytes, received 2 bytes !\n");
 }
 
 TEST_F(QuidordService, AProbeThatGoesAwayEndsTheConnection) {

@@ -59,7 +59,9 @@ FrameReader::Next FrameReader::next(Frame &frame) {
         return Next::Incomplete;
     }
     frame.kind = p[0];
-    frame.answerSize = p[0] == kFrameRead ? first : p[0] == kFrameWriteRead ? static_cast<std::size_t>(p[3] | p[4] << 8) : 0;
+    frame.answerSize = p[0] == kFrameRead        ? first
+                       : p[0] == kFrameWriteRead ? static_cast<std::size_t>(p[3] | p[4] << 8)
+                                                 : 0;
     frame.payload.assign(p + head, p + head + nOut);
     unscramble(frame.payload.data(), frame.payload.size());
     inPos_ += head + nOut;

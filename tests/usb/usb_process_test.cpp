@@ -109,7 +109,8 @@ protected:
     // quidord with its log on the same pipe as its ready line.
     std::unique_ptr<Process> startQuidord() {
         auto p = std::make_unique<Process>(
-            "/bin/sh", std::vector<std::string>{"-c", std::string("exec ") + QUIDORD + " --listen 127.0.0.1:0 2>&1"});
+            "/bin/sh",
+            std::vector<std::string>{"-c", std::string("exec ") + QUIDORD + " --listen 127.0.0.1:0 2>&1"});
         const std::string line = p->readLine();
         const std::string prefix = "quidord listening on 127.0.0.1:";
         EXPECT_EQ(line.rfind(prefix, 0), 0u) << line;
@@ -212,7 +213,8 @@ TEST_F(UsbProcess, AProbeUnpluggedEndsItsClientsConnectionNotQuidord) {
     EXPECT_EQ(status, 0);
     quidord->signal(SIGTERM);
     const std::string log = quidord->readAll();
-    EXPECT_NE(log.find("disconnected: the probe at \\\\.\\halvornquidor is gone\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("disconnected: the probe at \\\\.\\halvornquidor is gone\n"), std::string::npos)
+        << log;
     EXPECT_NE(log.find("disconnected: no probe at \\\\.\\halvornquidor\n"), std::string::npos) << log;
     EXPECT_EQ(quidord->wait(), 0);
 }

@@ -60,7 +60,8 @@ protected:
         FERROX_Close();
         plat::setUsbNoticeSink(nullptr);
     }
-    SimulatedProbe &probe(std::uint32_t serial, unsigned usbAddress, std::uint16_t vendor = sim::kUsbVendorId) {
+    SimulatedProbe &probe(std::uint32_t serial, unsigned usbAddress,
+                          std::uint16_t vendor = sim::kUsbVendorId) {
         probes_.push_back(std::make_unique<SimulatedProbe>(serial, usbAddress, vendor));
         return *probes_.back();
     }
@@ -158,7 +159,8 @@ TEST_F(UsbProvider, AProbeRemovedMidTransferFailsItAndWorksAgainWhenPluggedBackI
     errors.clear();
     FERROX_ClrError();
     EXPECT_LT(FERROX_CPU_GetData(0, 16, back.data()), 16);
-    EXPECT_NE(errors.find("USB communication error: No USB connection opened !"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("USB communication error: No USB connection opened !"), std::string::npos)
+        << errors;
 
     // Plugged in again, it enumerates at a new address and is found by the
     // same name at the next open.
@@ -250,8 +252,8 @@ TEST_F(UsbPipes, ClosingAHandleDiscardsTheReadAhead) {
 TEST_F(UsbPipes, ThePipesRefuseWhatTheDriverRefuses) {
     std::uint8_t byte = 0;
     plat::IoCompletion io;
-    EXPECT_FALSE(out_->startRead(&byte, 1, io));   // an OUT pipe is not read
-    EXPECT_FALSE(in_->startWrite(&byte, 1, io));   // nor an IN pipe written
+    EXPECT_FALSE(out_->startRead(&byte, 1, io));    // an OUT pipe is not read
+    EXPECT_FALSE(in_->startWrite(&byte, 1, io));    // nor an IN pipe written
     EXPECT_FALSE(device_->startRead(&byte, 1, io)); // the device itself moves no data
     std::vector<std::uint8_t> big(65537);
     EXPECT_FALSE(out_->startWrite(big.data(), 65537, io));

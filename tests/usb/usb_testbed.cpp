@@ -148,8 +148,8 @@ struct UsbTestbed::Device {
             return;
         }
         const auto wanted = static_cast<std::size_t>(buffer[6] | buffer[7] << 8);
-        const std::vector<std::uint8_t> d =
-            function->getDescriptor(buffer[3], buffer[2], static_cast<std::uint16_t>(buffer[4] | buffer[5] << 8));
+        const std::vector<std::uint8_t> d = function->getDescriptor(
+            buffer[3], buffer[2], static_cast<std::uint16_t>(buffer[4] | buffer[5] << 8));
         if (d.empty()) {
             finish(c, u, -EPIPE, 0);
             return;
@@ -205,8 +205,8 @@ struct UsbTestbed::Device {
         case USBDEVFS_GET_CAPABILITIES: {
             UMockdevIoctlData *caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(guint32), nullptr);
             *reinterpret_cast<guint32 *>(caps->data) = USBDEVFS_CAP_BULK_CONTINUATION |
-                                                        USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-                                                        USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+                                                       USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                                       USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
             g_object_unref(caps);
             umockdev_ioctl_client_complete(client, gone ? -1 : 0, gone ? ENODEV : 0);
             return TRUE;

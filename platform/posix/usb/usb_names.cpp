@@ -47,7 +47,8 @@ bool sameLinkName(const std::string &a, const std::string &b) {
         return false;
     }
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
             return false;
         }
     }
@@ -90,7 +91,8 @@ bool parseConfiguration(const std::uint8_t *data, std::size_t size, FirstInterfa
     // The first interface is the lowest interface number present; of its
     // alternate settings, the one that comes first.
     std::size_t chosen = 0;
-    for (std::size_t at = data[0]; at + 2 <= total && data[at] >= 2 && at + data[at] <= total; at += data[at]) {
+    for (std::size_t at = data[0]; at + 2 <= total && data[at] >= 2 && at + data[at] <= total;
+         at += data[at]) {
         if (data[at + 1] == kTypeInterface && data[at] >= 9 &&
             (chosen == 0 || data[at + 2] < data[chosen + 2])) {
             chosen = at;

@@ -157,7 +157,8 @@ public:
     libusb_device_handle *handle() const { return handle_; }
     DeviceKey key() const { return key_; }
 
-    bool startWrite(ProbeFile *file, int pipe, const std::uint8_t *data, std::uint32_t size, IoCompletion &io);
+    bool startWrite(ProbeFile *file, int pipe, const std::uint8_t *data, std::uint32_t size,
+                    IoCompletion &io);
     bool startRead(ProbeFile *file, int pipe, std::uint8_t *data, std::uint32_t size, IoCompletion &io);
     // Ends the file's requests (each keeps what it transferred) and waits
     // until libusb has let go of them.
@@ -324,8 +325,8 @@ bool Session::submitStage(Request &r) {
                                   onTransfer, this, 0);
     } else {
         const std::uint32_t length = std::min(r.size - r.total, kStageSize);
-        libusb_fill_bulk_transfer(r.transfer, handle_, p.address, r.buffer + r.total, static_cast<int>(length),
-                                  onTransfer, this, 0);
+        libusb_fill_bulk_transfer(r.transfer, handle_, p.address, r.buffer + r.total,
+                                  static_cast<int>(length), onTransfer, this, 0);
     }
     r.transfer->user_data = &r;
     return libusb_submit_transfer(r.transfer) == LIBUSB_SUCCESS;
@@ -532,8 +533,8 @@ std::shared_ptr<Session> sessionFor(const std::string &link) {
                         libusb_set_configuration(handle, config.configurationValue) == LIBUSB_SUCCESS)) {
                 claimed = libusb_claim_interface(handle, config.interfaceNumber);
                 if (claimed == LIBUSB_SUCCESS && config.alternateSetting != 0 &&
-                    libusb_set_interface_alt_setting(handle, config.interfaceNumber, config.alternateSetting) !=
-                        LIBUSB_SUCCESS) {
+                    libusb_set_interface_alt_setting(handle, config.interfaceNumber,
+                                                     config.alternateSetting) != LIBUSB_SUCCESS) {
                     libusb_release_interface(handle, config.interfaceNumber);
                     claimed = LIBUSB_ERROR_OTHER;
                 }
@@ -577,7 +578,8 @@ std::unique_ptr<DeviceFile> openUsbDevice(const char *name) {
         return nullptr;
     }
     std::shared_ptr<Session> session = sessionFor(link);
-    if (session == nullptr || (pipe >= 0 && static_cast<std::size_t>(pipe) >= session->config().pipes.size())) {
+    if (session == nullptr ||
+        (pipe >= 0 && static_cast<std::size_t>(pipe) >= session->config().pipes.size())) {
         return nullptr;
     }
     return std::make_unique<ProbeFile>(std::move(session), pipe);
