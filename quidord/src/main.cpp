@@ -6,20 +6,11 @@
 #include "plat/usb.h"
 #include "sim/frames.h"
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
-
-sim::TcpListener *gListener = nullptr;
-
-extern "C" void onSignal(int) {
-    if (gListener != nullptr) {
-        gListener->stop();
-    }
-}
 
 void logLine(const char *text) {
     std::fprintf(stderr, "quidord: %s\n", text);
@@ -84,19 +75,12 @@ int main(int argc, char **argv) {
                      "can use the probe");
     }
 
-    gListener = &listener;
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    listener.stopOnSignals();
 
     std::printf("quidord listening on %s:%u\n", listener.host().c_str(),
                 static_cast<unsigned>(listener.port()));
     std::fflush(stdout);
     listener.serve([&](int fd, const std::string &peer) { serveClient(listener, fd, peer, options.probe); });
-    gListener = nullptr;
     quidord::log("stopped");
     return 0;
 }

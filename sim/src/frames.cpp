@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -11,6 +12,19 @@
 #include <unistd.h>
 
 namespace sim {
+
+namespace {
+
+std::atomic<TcpListener *> signalledListener{nullptr};
+
+extern "C" void onStopSignal(int) {
+    TcpListener *listener = signalledListener.load();
+    if (listener != nullptr) {
+        listener->stop();
+    }
+}
+
+} // namespace
 
 void scramble(std::uint8_t *data, std::size_t size) {
     std::uint8_t previous = 0xFF;
@@ -131,6 +145,8 @@ bool sendAll(int fd, const std::uint8_t *data, std::size_t size) {
 }
 
 TcpListener::~TcpListener() {
+    TcpListener *self = this;
+    signalledListener.compare_exchange_strong(self, nullptr);
     if (fd_ >= 0) {
         ::close(fd_);
     }
@@ -192,6 +208,16 @@ void TcpListener::serve(const std::function<void(int fd, const std::string &peer
 } // namespace sim
 
 namespace sim {
+
+void TcpListener::stopOnSignals() {
+    signalledListener.store(this);
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 std::size_t TcpListener::receive(int fd, std::uint8_t *data, std::size_t size) const {
     while (!stop_.load()) {

@@ -48,7 +48,6 @@ namespace {
 constexpr std::uint32_t kStageSize = 2048;
 constexpr std::uint32_t kMaxTransfer = 65536;
 constexpr std::size_t kReadAheadSize = 131072;
-constexpr unsigned kControlTimeoutMs = 1000;
 
 using DeviceKey = std::pair<std::uint8_t, std::uint8_t>; // bus, address
 
@@ -157,9 +156,8 @@ public:
     libusb_device_handle *handle() const { return handle_; }
     DeviceKey key() const { return key_; }
 
-    bool startWrite(ProbeFile *file, int pipe, const std::uint8_t *data, std::uint32_t size,
-                    IoCompletion &io);
-    bool startRead(ProbeFile *file, int pipe, std::uint8_t *data, std::uint32_t size, IoCompletion &io);
+    bool start(ProbeFile *file, int pipe, bool read, std::uint8_t *data, std::uint32_t size,
+               IoCompletion &io);
     // Ends the file's requests (each keeps what it transferred) and waits
     // until libusb has let go of them.
     void cancel(ProbeFile *file);
@@ -201,10 +199,11 @@ public:
     ProbeFile &operator=(const ProbeFile &) = delete;
 
     bool startWrite(const std::uint8_t *data, std::uint32_t size, IoCompletion &io) override {
-        return pipe_ >= 0 && session_->startWrite(this, pipe_, data, size, io);
+        // A write only ever reads the caller's buffer.
+        return pipe_ >= 0 && session_->start(this, pipe_, false, const_cast<std::uint8_t *>(data), size, io);
     }
     bool startRead(std::uint8_t *data, std::uint32_t size, IoCompletion &io) override {
-        return pipe_ >= 0 && session_->startRead(this, pipe_, data, size, io);
+        return pipe_ >= 0 && session_->start(this, pipe_, true, data, size, io);
     }
     void cancelIo() override { session_->cancel(this); }
 
@@ -226,10 +225,12 @@ void Session::clearHalt(int pipe) {
     }
 }
 
-bool Session::startWrite(ProbeFile *file, int pipe, const std::uint8_t *data, std::uint32_t size,
-                         IoCompletion &io) {
+bool Session::start(ProbeFile *file, int pipe, bool read, std::uint8_t *data, std::uint32_t size,
+                    IoCompletion &io) {
+    // A read needs a bulk IN pipe and a write a bulk OUT pipe, as the driver
+    // checks; no request moves more than 64 KiB.
     const Pipe &p = config_.pipes[static_cast<std::size_t>(pipe)];
-    if (!p.bulk() || p.in() || size > kMaxTransfer || (data == nullptr && size != 0)) {
+    if (!p.bulk() || p.in() != read || size > kMaxTransfer || (data == nullptr && size != 0)) {
         return false;
     }
     if (size == 0) {
@@ -244,50 +245,22 @@ bool Session::startWrite(ProbeFile *file, int pipe, const std::uint8_t *data, st
     r.file = file;
     r.io = &io;
     r.pipe = pipe;
-    r.buffer = const_cast<std::uint8_t *>(data); // only ever sent
-    r.size = size;
-    r.transfer = libusb_alloc_transfer(0);
-    io.markPending();
-    if (r.transfer == nullptr || !submitStage(r)) {
-        libusb_free_transfer(r.transfer);
-        requests_.pop_back();
-        io.reset();
-        return false;
-    }
-    return true;
-}
-
-bool Session::startRead(ProbeFile *file, int pipe, std::uint8_t *data, std::uint32_t size, IoCompletion &io) {
-    const Pipe &p = config_.pipes[static_cast<std::size_t>(pipe)];
-    if (!p.bulk() || !p.in() || size > kMaxTransfer || (data == nullptr && size != 0)) {
-        return false;
-    }
-    if (size == 0) {
-        io.complete(0);
-        return true;
-    }
-    clearHalt(pipe);
-    std::lock_guard<std::mutex> lock(mutex_);
-    requests_.remove_if([](const Request &r) { return r.done; });
-    Request &r = requests_.emplace_back();
-    r.session = this;
-    r.file = file;
-    r.io = &io;
-    r.pipe = pipe;
-    r.read = true;
+    r.read = read;
     r.buffer = data;
     r.size = size;
-    const std::uint32_t served = serveReadAhead(r, false);
-    if (served != 0) {
-        requests_.pop_back();
-        io.complete(served);
-        return true;
-    }
-    // One read stage per probe: a second one would land behind the first
-    // one's back.
-    if (stageBusy_) {
-        requests_.pop_back();
-        return false;
+    if (read) {
+        const std::uint32_t served = serveReadAhead(r, false);
+        if (served != 0) {
+            requests_.pop_back();
+            io.complete(served);
+            return true;
+        }
+        // One read stage per probe: a second one would land behind the
+        // first one's back.
+        if (stageBusy_) {
+            requests_.pop_back();
+            return false;
+        }
     }
     r.transfer = libusb_alloc_transfer(0);
     io.markPending();
@@ -297,7 +270,7 @@ bool Session::startRead(ProbeFile *file, int pipe, std::uint8_t *data, std::uint
         io.reset();
         return false;
     }
-    stageBusy_ = true;
+    stageBusy_ = stageBusy_ || read;
     return true;
 }
 

@@ -79,6 +79,9 @@ public:
     // Async-signal-safe.
     void stop() { stop_.store(true); }
     bool stopping() const { return stop_.load(); }
+    // SIGINT and SIGTERM stop this listener from now on; a client that left
+    // raises no SIGPIPE.
+    void stopOnSignals();
 
 private:
     // How long a blocking wait may last before it looks at the stop flag

@@ -66,6 +66,8 @@ public:
     void serve();
     // Async-signal-safe.
     void stop() { listener_.stop(); }
+    // SIGINT and SIGTERM stop the server from now on.
+    void stopOnSignals() { listener_.stopOnSignals(); }
 
     // Called with the lock held after each client left (state files).
     void onClientDone(std::function<void()> f) { clientDone_ = std::move(f); }
