@@ -239,7 +239,12 @@ bool Session::start(ProbeFile *file, int pipe, bool read, std::uint8_t *data, st
     }
     clearHalt(pipe);
     std::lock_guard<std::mutex> lock(mutex_);
-    requests_.remove_if([](const Request &r) { return r.done; });
+    requests_.remove_if([](const Request &r) {
+        if (r.done) {
+            libusb_free_transfer(r.transfer);
+        }
+        return r.done;
+    });
     Request &r = requests_.emplace_back();
     r.session = this;
     r.file = file;
