@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   binutils srecord time python3
   libedit-dev
+  pkg-config libusb-1.0-0-dev umockdev libumockdev-dev
   default-jdk-headless junit5
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   mingw-w64-i686-dev mingw-w64-x86-64-dev

@@ -3,6 +3,8 @@
 #include "plat/clock.h"
 #include "plat/file.h"
 
+#include "usb/usb_provider.h"
+
 #include <algorithm>
 #include <chrono>
 #include <vector>
@@ -132,12 +134,19 @@ void unregisterDeviceProvider(DeviceProvider *provider) {
 
 std::unique_ptr<DeviceFile> openDevice(const char *name, std::uint32_t &winError) {
     if (name != nullptr) {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        for (DeviceProvider *p : providers()) {
-            if (auto f = p->open(name)) {
-                winError = kErrNone;
-                return f;
+        {
+            std::lock_guard<std::mutex> lock(registryMutex);
+            for (DeviceProvider *p : providers()) {
+                if (auto f = p->open(name)) {
+                    winError = kErrNone;
+                    return f;
+                }
             }
+        }
+        // No in-process device claims the name: a probe on the bus may.
+        if (auto f = usb::openUsbDevice(name)) {
+            winError = kErrNone;
+            return f;
         }
     }
     winError = kErrFileNotFound;

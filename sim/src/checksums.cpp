@@ -34,21 +34,4 @@ std::uint32_t imageSignature(const std::uint8_t *image, std::size_t size) {
     return reg.value();
 }
 
-void scramble(std::uint8_t *data, std::size_t size) {
-    std::uint8_t previous = 0xFF;
-    for (std::size_t i = 0; i < size; ++i) {
-        const std::uint8_t plain = data[i];
-        data[i] = static_cast<std::uint8_t>(plain ^ previous);
-        previous = plain;
-    }
-}
-
-void unscramble(std::uint8_t *data, std::size_t size) {
-    std::uint8_t previous = 0xFF;
-    for (std::size_t i = 0; i < size; ++i) {
-        data[i] = static_cast<std::uint8_t>(data[i] ^ previous);
-        previous = data[i];
-    }
-}
-
 } // namespace sim

@@ -1,4 +1,5 @@
 #include "sim/checksums.h"
+#include "sim/frames.h"
 
 #include <gtest/gtest.h>
 

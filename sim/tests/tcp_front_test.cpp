@@ -1,6 +1,7 @@
 // The TCP front: frames at byte level through a session, and the server as
 // the library's TCP/IP transport reaches it over loopback.
 #include "sim/checksums.h"
+#include "sim/frames.h"
 #include "sim/tcp_server.h"
 #include "wire.h"
 
@@ -109,8 +110,8 @@ TEST_F(Session, ForeignFramesAndDropsEndTheConnection) {
 }
 
 TEST(Greeting, StatusThenLengthAndText) {
-    EXPECT_EQ(sim::FrameSession::greeting(0, "abc"), (Bytes{0, 0, 0, 3, 'a', 'b', 'c'}));
-    EXPECT_EQ(sim::FrameSession::greeting(1, std::string(300, 'x')).size(), 4u + 255u);
+    EXPECT_EQ(sim::greeting(0, "abc"), (Bytes{0, 0, 0, 3, 'a', 'b', 'c'}));
+    EXPECT_EQ(sim::greeting(1, std::string(300, 'x')).size(), 4u + 255u);
 }
 
 TEST(HostPort, ParsesIpv4AndPort) {

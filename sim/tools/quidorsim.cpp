@@ -5,20 +5,11 @@
 #include "sim/state_store.h"
 #include "sim/tcp_server.h"
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
-
-sim::TcpServer *gServer = nullptr;
-
-extern "C" void onSignal(int) {
-    if (gServer != nullptr) {
-        gServer->stop();
-    }
-}
 
 void printHex(bool toProbe, const std::uint8_t *data, std::size_t size) {
     std::string line = toProbe ? "->" : "<-";
@@ -72,19 +63,12 @@ int main(int argc, char **argv) {
     };
     server.onClientDone(save);
 
-    gServer = &server;
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    server.stopOnSignals();
 
     std::printf("quidorsim listening on %s:%u\n", server.host().c_str(),
                 static_cast<unsigned>(server.port()));
     std::fflush(stdout);
     server.serve();
-    gServer = nullptr;
     save();
     return 0;
 }

@@ -12,12 +12,15 @@
 
 namespace ferrox_test {
 
-// A child process with its standard output on a pipe.
+// A child process with its standard output on a pipe; `input`, when given,
+// is all its standard input.
 class Process {
 public:
-    Process(const char *program, std::vector<std::string> args, const std::string &server = "") {
+    Process(const char *program, std::vector<std::string> args, const std::string &server = "",
+            const std::string &input = "") {
         int out[2];
-        if (::pipe(out) != 0) {
+        int in[2] = {-1, -1};
+        if (::pipe(out) != 0 || (!input.empty() && ::pipe(in) != 0)) {
             return;
         }
         pid_ = ::fork();
@@ -25,6 +28,11 @@ public:
             ::dup2(out[1], 1);
             ::close(out[0]);
             ::close(out[1]);
+            if (in[0] >= 0) {
+                ::dup2(in[0], 0);
+                ::close(in[0]);
+                ::close(in[1]);
+            }
             if (!server.empty()) {
                 ::setenv("QUIDOR_SERVER", server.c_str(), 1);
             }
@@ -39,6 +47,13 @@ public:
         }
         ::close(out[1]);
         fd_ = out[0];
+        if (in[0] >= 0) {
+            ::close(in[0]);
+            // Small enough for the pipe: written whole before the child reads.
+            const ssize_t written = ::write(in[1], input.data(), input.size());
+            (void)written;
+            ::close(in[1]);
+        }
     }
     ~Process() {
         if (pid_ > 0) {

@@ -1,6 +1,5 @@
 // Check values the probe and the target compute: the CRC of a firmware
-// download, the target's 24-bit memory signature, and the running XOR of the
-// probe server's frames.
+// download and the target's 24-bit memory signature.
 #pragma once
 
 #include <cstddef>
@@ -32,9 +31,5 @@ private:
 // Signature of a byte image read as little-endian words; an odd last byte is
 // not used.
 std::uint32_t imageSignature(const std::uint8_t *image, std::size_t size);
-
-// The probe server's payload scrambling: s[i] = p[i] ^ p[i-1], p[-1] = 0xFF.
-void scramble(std::uint8_t *data, std::size_t size);
-void unscramble(std::uint8_t *data, std::size_t size);
 
 } // namespace sim

@@ -3,6 +3,7 @@
 // write-read (0x03) frames carry scrambled payloads to and from the probe.
 #pragma once
 
+#include "sim/frames.h"
 #include "sim/probe.h"
 
 #include "plat/stream.h"
@@ -34,16 +35,14 @@ public:
     // The connection must end: unknown frame kind or an injected drop.
     bool closed() const { return closed_; }
 
-    static std::vector<std::uint8_t> greeting(std::uint8_t status, const std::string &identification);
-
 private:
     bool processOne(std::vector<std::uint8_t> &out);
     void drain(std::vector<std::uint8_t> &out);
     bool answerRead(std::size_t wanted, std::vector<std::uint8_t> &out);
 
     Probe &probe_;
-    std::vector<std::uint8_t> in_;
-    std::size_t inPos_ = 0;
+    FrameReader reader_;
+    Frame frame_;
     std::vector<std::uint8_t> scratch_;
     std::size_t pendingRead_ = 0;
     bool readPending_ = false;
@@ -53,19 +52,22 @@ private:
 class TcpServer {
 public:
     explicit TcpServer(Probe &probe) : probe_(probe) {}
-    ~TcpServer();
     TcpServer(const TcpServer &) = delete;
     TcpServer &operator=(const TcpServer &) = delete;
 
     // Binds and listens; port 0 picks a free one (see port()).
-    bool listen(const std::string &host, std::uint16_t port, std::string &error);
-    std::uint16_t port() const { return port_; }
-    const std::string &host() const { return host_; }
+    bool listen(const std::string &host, std::uint16_t port, std::string &error) {
+        return listener_.listen(host, port, error);
+    }
+    std::uint16_t port() const { return listener_.port(); }
+    const std::string &host() const { return listener_.host(); }
 
     // Serves clients one at a time until stop().
     void serve();
     // Async-signal-safe.
-    void stop() { stop_.store(true); }
+    void stop() { listener_.stop(); }
+    // SIGINT and SIGTERM stop the server from now on.
+    void stopOnSignals() { listener_.stopOnSignals(); }
 
     // Called with the lock held after each client left (state files).
     void onClientDone(std::function<void()> f) { clientDone_ = std::move(f); }
@@ -83,10 +85,7 @@ private:
 
     Probe &probe_;
     std::mutex mutex_;
-    int listenFd_ = -1;
-    std::uint16_t port_ = 0;
-    std::string host_;
-    std::atomic<bool> stop_{false};
+    TcpListener listener_;
     std::function<void()> clientDone_;
 };
 
@@ -114,8 +113,5 @@ private:
     std::uint16_t port_;
     int connections_ = 0;
 };
-
-// "HOST:PORT" with a dotted IPv4 host (or "localhost") and a port 0..65535.
-bool parseHostPort(const std::string &text, std::string &host, std::uint16_t &port);
 
 } // namespace sim
