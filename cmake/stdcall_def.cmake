@@ -13,9 +13,11 @@ foreach(line IN LISTS lines)
     set(name ${CMAKE_MATCH_1})
     set(bytes ${CMAKE_MATCH_2})
     if(bytes)
-      # The linker knows the function as Name@N; the aliases give the plain
-      # and the decorated export names.
-      list(APPEND entries "  ${name} = ${name}${bytes}" "  _${name}${bytes} = ${name}${bytes}")
+      # The linker knows the function as Name@N. The first entry exports it
+      # under its plain name; the second under the decorated one ("==" names
+      # the export), and gives the import library the symbol that callers
+      # compiled with the header reference.
+      list(APPEND entries "  ${name} = ${name}${bytes}" "  ${name}${bytes} == _${name}${bytes}")
     else()
       list(APPEND entries "  ${name}")
     endif()
