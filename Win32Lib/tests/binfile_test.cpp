@@ -2,7 +2,6 @@
 
 #include "plat/file.h"
 
-
 namespace {
 
 using testutil::Progress;

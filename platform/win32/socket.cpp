@@ -128,7 +128,8 @@ bool TcpSocket::connect(std::uint32_t address, std::uint16_t port, std::uint32_t
     u_long blocking = 0;
     ::ioctlsocket(s, static_cast<long>(FIONBIO), &blocking);
     const DWORD sendLimitMs = 5000;
-    ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&sendLimitMs), sizeof sendLimitMs);
+    ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&sendLimitMs),
+                 sizeof sendLimitMs);
     fd_ = static_cast<int>(s);
     receiveTimeoutMs_ = -1;
     return true;
@@ -136,8 +137,8 @@ bool TcpSocket::connect(std::uint32_t address, std::uint16_t port, std::uint32_t
 
 bool TcpSocket::setNoDelay() {
     const BOOL one = TRUE;
-    return fd_ >= 0 &&
-           ::setsockopt(socketOf(fd_), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one) == 0;
+    return fd_ >= 0 && ::setsockopt(socketOf(fd_), IPPROTO_TCP, TCP_NODELAY,
+                                    reinterpret_cast<const char *>(&one), sizeof one) == 0;
 }
 
 int TcpSocket::send(const std::uint8_t *data, int size) {

@@ -14,7 +14,8 @@ std::string moduleProductVersion() {
     // The module that holds this function: the library when it is linked
     // into one, else the program.
     HMODULE module = nullptr;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                            reinterpret_cast<LPCSTR>(&moduleProductVersion), &module) == 0) {
         return {};
     }
@@ -35,8 +36,8 @@ std::string moduleProductVersion() {
     }
     char *text = nullptr;
     UINT textLen = 0;
-    if (VerQueryValueA(info.data(), "\\StringFileInfo\\040904b0\\ProductVersion", reinterpret_cast<LPVOID *>(&text),
-                       &textLen) == 0 ||
+    if (VerQueryValueA(info.data(), "\\StringFileInfo\\040904b0\\ProductVersion",
+                       reinterpret_cast<LPVOID *>(&text), &textLen) == 0 ||
         text == nullptr || textLen == 0) {
         return {};
     }

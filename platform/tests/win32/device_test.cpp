@@ -15,8 +15,8 @@ class PipeDevice : public ::testing::Test {
 protected:
     void SetUp() override {
         name_ = "\\\\.\\pipe\\ferrox_test_" + std::to_string(GetCurrentProcessId());
-        server_ = CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
-                                   nullptr);
+        server_ = CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                                   4096, 0, nullptr);
         ASSERT_NE(server_, INVALID_HANDLE_VALUE);
         std::uint32_t err = 1;
         device_ = plat::openDevice(name_.c_str(), err);
