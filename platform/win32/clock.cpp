@@ -7,25 +7,30 @@
 namespace plat::system {
 namespace {
 
-// The multimedia timer's millisecond count, at 1 ms resolution for as long as
-// the module that holds the platform layer is loaded (a library from its
-// process attach to its detach).
+// The multimedia timer's millisecond count.
 class RealClock final : public Clock {
 public:
-    RealClock() { timeBeginPeriod(1); }
-    ~RealClock() override { timeEndPeriod(1); }
-    RealClock(const RealClock &) = delete;
-    RealClock &operator=(const RealClock &) = delete;
     std::uint32_t tickMs() override { return timeGetTime(); }
     void sleepMs(std::uint32_t ms) override { Sleep(ms); }
     bool isReal() const override { return true; }
 };
 
-RealClock instance;
+// 1 ms timer resolution for as long as the module that holds the platform
+// layer is loaded: a library from its process attach to its detach.
+struct TimerResolution {
+    TimerResolution() { timeBeginPeriod(1); }
+    ~TimerResolution() { timeEndPeriod(1); }
+    TimerResolution(const TimerResolution &) = delete;
+    TimerResolution &operator=(const TimerResolution &) = delete;
+};
+const TimerResolution resolution;
 
 } // namespace
 
 Clock &wallClock() {
+    // Made on first use: other modules' start-up code may read the clock
+    // before this file's objects exist.
+    static RealClock instance;
     return instance;
 }
 
