@@ -31,7 +31,15 @@ void NamedMutex::lock() {
         ++depth_;
         return;
     }
-    lockUnderlying();
+    if (shared_ == nullptr) {
+        // This process alone: its threads still take turns.
+        if (!local_.try_lock()) {
+            system::runBeforeWaitHook();
+            local_.lock();
+        }
+    } else {
+        lockUnderlying();
+    }
     // Whoever held it before has let go (or died): the count starts afresh.
     owner_.store(self);
     depth_ = 1;
@@ -45,7 +53,11 @@ bool NamedMutex::unlock() {
         return true;
     }
     owner_.store(0);
-    unlockUnderlying();
+    if (shared_ == nullptr) {
+        local_.unlock();
+    } else {
+        unlockUnderlying();
+    }
     if (auto hook = hookAfterRelease.load(); hook != nullptr) {
         hook();
     }

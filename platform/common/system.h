@@ -6,6 +6,7 @@
 #include "plat/device.h"
 #include "plat/message_box.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -20,6 +21,9 @@ std::unique_ptr<DeviceFile> openDevice(const char *name, std::uint32_t &winError
 
 // Shows a message box to the user (no hook installed).
 void showMessageBox(const char *text, const char *caption, MessageIcon icon);
+
+// The longest file name the system takes, its terminating NUL included.
+extern const std::size_t kMaxPathLength;
 
 // The file test hooks: true when this write (or read) is to fail.
 bool takeWriteFault();

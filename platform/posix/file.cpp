@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 namespace plat {
+
+const std::size_t system::kMaxPathLength = PATH_MAX;
 namespace {
 
 bool directoryExists(const std::string &path) {
@@ -60,28 +62,6 @@ void clearNonBlocking(int fd) {
 }
 
 } // namespace
-
-bool isValidFileName(const char *name) {
-    if (name == nullptr || name[0] == '\0') {
-        return false;
-    }
-    std::size_t len = 0;
-    for (const char *p = name; *p != '\0'; ++p, ++len) {
-        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) {
-            return false;
-        }
-    }
-    return len < PATH_MAX;
-}
-
-File &File::operator=(File &&other) noexcept {
-    if (this != &other) {
-        close();
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
 
 void File::close() {
     if (fd_ >= 0) {

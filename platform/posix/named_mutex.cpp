@@ -133,13 +133,6 @@ void NamedMutex::close() {
 }
 
 void NamedMutex::lockUnderlying() {
-    if (shared_ == nullptr) {
-        if (!local_.try_lock()) {
-            system::runBeforeWaitHook();
-            local_.lock();
-        }
-        return;
-    }
     int rc = pthread_mutex_trylock(&shared_->mutex);
     if (rc == EBUSY) {
         system::runBeforeWaitHook();
@@ -152,11 +145,7 @@ void NamedMutex::lockUnderlying() {
 }
 
 void NamedMutex::unlockUnderlying() {
-    if (shared_ == nullptr) {
-        local_.unlock();
-    } else {
-        pthread_mutex_unlock(&shared_->mutex);
-    }
+    pthread_mutex_unlock(&shared_->mutex);
 }
 
 } // namespace plat

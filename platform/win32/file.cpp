@@ -12,6 +12,8 @@
 #include <io.h>
 
 namespace plat {
+
+const std::size_t system::kMaxPathLength = MAX_PATH;
 namespace {
 
 HANDLE handleOf(int fd) {
@@ -30,28 +32,6 @@ int adopt(HANDLE h, int flags, std::uint32_t &winError) {
 }
 
 } // namespace
-
-bool isValidFileName(const char *name) {
-    if (name == nullptr || name[0] == '\0') {
-        return false;
-    }
-    std::size_t len = 0;
-    for (const char *p = name; *p != '\0'; ++p, ++len) {
-        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) {
-            return false;
-        }
-    }
-    return len < MAX_PATH;
-}
-
-File &File::operator=(File &&other) noexcept {
-    if (this != &other) {
-        close();
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
 
 void File::close() {
     if (fd_ >= 0) {

@@ -42,13 +42,6 @@ void NamedMutex::close() {
 }
 
 void NamedMutex::lockUnderlying() {
-    if (shared_ == nullptr) {
-        if (!local_.try_lock()) {
-            system::runBeforeWaitHook();
-            local_.lock();
-        }
-        return;
-    }
     // WAIT_ABANDONED: the previous owner ended holding it; it is ours now,
     // as after a release.
     if (WaitForSingleObject(shared_->handle, 0) == WAIT_TIMEOUT) {
@@ -58,11 +51,7 @@ void NamedMutex::lockUnderlying() {
 }
 
 void NamedMutex::unlockUnderlying() {
-    if (shared_ == nullptr) {
-        local_.unlock();
-    } else {
-        ReleaseMutex(shared_->handle);
-    }
+    ReleaseMutex(shared_->handle);
 }
 
 } // namespace plat

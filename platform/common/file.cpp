@@ -1,4 +1,4 @@
-// The file test hooks, shared by both platforms' files.
+// What both platforms' files share: the name check, the move, the test hooks.
 #include "plat/file.h"
 
 #include "system.h"
@@ -12,6 +12,28 @@ std::atomic<unsigned> writesToFail{0};
 std::atomic<unsigned> readsBeforeFailure{0}; // 0: no read fails
 
 } // namespace
+
+bool isValidFileName(const char *name) {
+    if (name == nullptr || name[0] == '\0') {
+        return false;
+    }
+    std::size_t len = 0;
+    for (const char *p = name; *p != '\0'; ++p, ++len) {
+        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) {
+            return false;
+        }
+    }
+    return len < system::kMaxPathLength;
+}
+
+File &File::operator=(File &&other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
 
 void failNextWrites(unsigned count) {
     writesToFail.store(count);
