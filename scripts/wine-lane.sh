@@ -23,7 +23,7 @@ unset DISPLAY
 
 # One server for the whole lane, so that each test process starts quickly;
 # stopped on every way out.
-"$wineserver" -p
+"$wineserver" -p || true # already running for this prefix
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 "$wine64" wineboot --init >/dev/null 2>&1 || true
 
