@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 # Every case has a time-out (the gtest cases their own minute): a hang fails.
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: all deps build build-san test test-main test-san fuzz bench run clean format format-check tidy windows
+.PHONY: all deps build build-san build-win64 test test-main test-san test-wine fuzz bench run clean format format-check tidy windows
 
 all: build
 
@@ -38,18 +38,27 @@ test-san: build-san
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(BUILD_SAN) $(CTEST_FLAGS)
 
-test: test-main test-san
+# The Wine lane: the x64 Windows build's unit tests under Wine, and
+# ferroxcmd.exe against the Linux quidorsim.
+test-wine: build build-win64
+	bash scripts/wine-lane.sh $(BUILD) $(BUILD_WIN64) $(CTEST_FLAGS)
+
+test: test-main test-san test-wine
 
 # Runs every fuzz target for FUZZ_SECONDS under ASan/UBSan.
 fuzz: build-san
 	bash scripts/run-fuzzers.sh $(BUILD_SAN)/bin $(FUZZ_SECONDS)
 
-# Cross builds for Windows with MinGW-w64: the driver images quidor.sys (x86)
-# and quidorx64.sys (x64) with their INF files, each in its own tree.
-windows: deps
-	cmake -S . -B $(BUILD_WIN32) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+# Cross builds for Windows with MinGW-w64, each in its own tree: Ferrox.dll
+# with its import library, ferroxcmd.exe, ferroxjni.dll and the driver image
+# (quidor.sys on x86, quidorx64.sys on x64) with its INF file; the x64 tree
+# also holds the unit tests that run under Wine.
+windows: deps build-win64
+	cmake -S . -B $(BUILD_WIN32) -G Ninja -DCMAKE_BUILD_TYPE=Release -DFERROX_TESTS=OFF \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 	cmake --build $(BUILD_WIN32) -j $(JOBS)
+
+build-win64: deps
 	cmake -S . -B $(BUILD_WIN64) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 	cmake --build $(BUILD_WIN64) -j $(JOBS)
@@ -75,7 +84,7 @@ format-check:
 # The .clang-tidy checks over the library, the platform layer, the memory
 # image library and the simulator, with the main build's compile commands.
 tidy: build
-	git ls-files 'link/src/*.cpp' 'platform/posix/*.cpp' 'Win32Lib/src/*.cpp' 'sim/src/*.cpp' | \
+	git ls-files 'link/src/*.cpp' 'platform/common/*.cpp' 'platform/posix/*.cpp' 'Win32Lib/src/*.cpp' 'sim/src/*.cpp' | \
 	  xargs -P $(JOBS) -n 4 clang-tidy -p $(BUILD) --quiet --warnings-as-errors='*' 
 
 clean:

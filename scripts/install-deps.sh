@@ -12,6 +12,7 @@ packages=(
   default-jdk-headless junit5
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   mingw-w64-i686-dev mingw-w64-x86-64-dev
+  wine64
 )
 
 missing=()

@@ -2,8 +2,6 @@
 
 #include "plat/file.h"
 
-#include <sys/stat.h>
-
 namespace {
 
 using testutil::Progress;
@@ -149,7 +147,7 @@ TEST_F(BinFile, AFailedReadIsReported) {
 TEST_F(BinFile, OutFileCreateFailures) {
     char err[512];
     const std::string ro = writeFile("ro.bin", "keep");
-    ::chmod(ro.c_str(), 0444);
+    testutil::makeReadOnly(ro);
     const std::string noDir = path("nodir/x.bin");
     struct Case {
         std::string name, expected;

@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cstdio>
 #include <random>
-#include <sys/stat.h>
 
 namespace {
 
@@ -350,7 +349,7 @@ TEST_F(HexFile, FailedWritesSayWhyAndKeepTheModifyCount) {
     ASSERT_EQ(h_->ModifyCnt, 3u);
 
     const std::string ro = writeFile("ro.hex", "old");
-    ::chmod(ro.c_str(), 0444);
+    testutil::makeReadOnly(ro);
     char err[512];
     EXPECT_EQ(MEMAREA_WriteHexFile(h_, ro.c_str(), err, sizeof err), -1);
     EXPECT_EQ(std::string(err), "Could not write file. File has read only attribute.\n" + ro);

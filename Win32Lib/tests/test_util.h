@@ -12,17 +12,35 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace testutil {
+
+inline int processId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return ::getpid();
+#endif
+}
+
+// No write bit (the read-only attribute on Windows).
+inline void makeReadOnly(const std::string &p) {
+    namespace fs = std::filesystem;
+    fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+}
 
 class ScratchDir : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
         dir_ = std::filesystem::temp_directory_path() /
-               ("win32lib_" + std::to_string(::getpid()) + "_" + info->name());
+               ("win32lib_" + std::to_string(processId()) + "_" + info->name());
         std::filesystem::create_directories(dir_);
         h_ = MEMAREA_Create();
         ASSERT_NE(h_, nullptr);
@@ -30,7 +48,12 @@ protected:
     void TearDown() override {
         MEMAREA__SetAllocFailAfter(-1);
         MEMAREA_Delete(h_);
+        // Read-only files cannot be removed on Windows: write bits back first.
         std::error_code ec;
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(dir_, ec)) {
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add, ec);
+        }
         std::filesystem::remove_all(dir_, ec);
     }
 

@@ -82,7 +82,7 @@ const char *ResponseText(int Code) {
 
 // The texts of one data buffer's commands.
 struct BUFFER_TEXTS {
-    int (*pfControl)(U8 Cmd, int Reserved);
+    int(FERROX_CALL *pfControl)(U8 Cmd, int Reserved);
     const char *sStarted, *sNotStarted;
     const char *sStopped, *sNotStopped;
     const char *sCleaned, *sNotCleaned;

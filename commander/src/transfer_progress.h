@@ -8,8 +8,8 @@
 
 #include "Ferrox.h"
 
-typedef int (*READ_FUNC)(U32 Addr, U32 NumBytes, U8 *pData);
-typedef int (*WRITE_FUNC)(U32 Addr, U32 NumBytes, const U8 *pData);
+typedef int(FERROX_CALL *READ_FUNC)(U32 Addr, U32 NumBytes, U8 *pData);
+typedef int(FERROX_CALL *WRITE_FUNC)(U32 Addr, U32 NumBytes, const U8 *pData);
 
 // The library function's result: bytes transferred, or its failure value
 // when nothing was.

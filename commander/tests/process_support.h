@@ -45,6 +45,32 @@ inline constexpr int kTimeoutMs = 30000;
     ::_exit(127);
 }
 
+// The commander under test: FERROXCMD, or the program that
+// FERROX_TEST_COMMANDER names, started by the loader in FERROX_TEST_RUNNER
+// when that is set (ferroxcmd.exe under Wine). Never returns.
+[[noreturn]] inline void execCommander(const std::vector<std::string> &args, const std::string &server,
+                                       const std::string &cwd) {
+    const char *program = std::getenv("FERROX_TEST_COMMANDER");
+    const char *runner = std::getenv("FERROX_TEST_RUNNER");
+    if (program == nullptr || program[0] == '\0') {
+        execChild(FERROXCMD, args, server, cwd);
+    }
+    if (runner == nullptr || runner[0] == '\0') {
+        execChild(program, args, server, cwd);
+    }
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    execChild(runner, all, server, cwd);
+}
+
+// A Windows program ends its lines with CR LF: the transcripts compare LF.
+inline void normaliseLineEnds(std::string &text) {
+    std::string::size_type at = 0;
+    while ((at = text.find("\r\n", at)) != std::string::npos) {
+        text.erase(at, 1);
+    }
+}
+
 inline int waitExit(pid_t pid) {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -136,7 +162,7 @@ inline Result runCommander(const std::vector<std::string> &args, const RunOption
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
             ::close(fd);
         }
-        execChild(FERROXCMD, args, options.server, options.cwd);
+        execCommander(args, options.server, options.cwd);
     }
     ::close(in[0]);
     ::close(out[1]);
@@ -186,6 +212,10 @@ inline Result runCommander(const std::vector<std::string> &args, const RunOption
         }
     }
     result.status = waitExit(pid);
+    if (std::getenv("FERROX_TEST_RUNNER") != nullptr) {
+        normaliseLineEnds(result.out);
+        normaliseLineEnds(result.err);
+    }
     return result;
 }
 
@@ -204,7 +234,7 @@ public:
                 }
                 ::close(fd);
             }
-            execChild(FERROXCMD, args, server, "");
+            execCommander(args, server, "");
         }
     }
     ~Terminal() {

@@ -1,7 +1,7 @@
 // C programs on the shared library against a quidorsim process, both as
 // processes, the way users run them: each case starts the simulator, runs
 // its programs against it over TCP/IP and compares their transcripts.
-#include "support/process.h"
+#include "support/child_process.h"
 
 #include <gtest/gtest.h>
 

@@ -14,12 +14,17 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <regex>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
+#endif
 
 using ferrox_test::captured;
 
@@ -245,6 +250,12 @@ TEST(FrameRaces, ACallThatWaitedThroughACloseDoesNotRunOnTheClosedConnection) {
 
 TEST(FrameRaces, ALockThatCannotBeSharedStillSerialisesAndSaysSoOnce) {
     ferrox_test::CaptureMessageBoxes boxes;
+#ifdef _WIN32
+    // Another kind of object under the name: no mutex can be had by it.
+    const std::string name = "ferrox_test_squat" + std::to_string(GetCurrentProcessId());
+    const HANDLE squat = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+    ASSERT_NE(squat, nullptr);
+#else
     // Somebody else's object under the name (open to everyone): not used.
     const std::string name = "ferrox_test_squat" + std::to_string(::getpid());
     const std::string object = "/" + name + "." + std::to_string(::geteuid());
@@ -252,6 +263,7 @@ TEST(FrameRaces, ALockThatCannotBeSharedStillSerialisesAndSaysSoOnce) {
     ASSERT_GE(fd, 0);
     ::fchmod(fd, 0666);
     ::close(fd);
+#endif
     EXPECT_FALSE(API_OpenLock(name.c_str()));
     EXPECT_EQ(FERROX_IsOpen(), 0);
     EXPECT_EQ(FERROX_IsOpen(), 0);
@@ -276,7 +288,11 @@ TEST(FrameRaces, ALockThatCannotBeSharedStillSerialisesAndSaysSoOnce) {
         EXPECT_TRUE(done);
     }
     EXPECT_TRUE(API_OpenLock(API_LockName));
+#ifdef _WIN32
+    CloseHandle(squat);
+#else
     ::shm_unlink(object.c_str());
+#endif
 }
 
 } // namespace

@@ -11,11 +11,18 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
+#include "plat/socket.h"
+
 #include <cstring>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 using ferrox_test::Bytes;
 using ferrox_test::captured;
@@ -44,14 +51,21 @@ TEST(TcpScrambling, RunningXorStartsAt0xFFForEveryPayload) {
 
 // A port that was just free: nothing listens there.
 std::uint16_t unusedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    plat::startSockets();
+    const auto fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin);
+#ifdef _WIN32
+    int len = sizeof sin;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&sin), &len);
+    ::closesocket(fd);
+#else
     socklen_t len = sizeof sin;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&sin), &len);
     ::close(fd);
+#endif
     return ntohs(sin.sin_port);
 }
 

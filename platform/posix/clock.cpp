@@ -1,11 +1,9 @@
-#include "plat/clock.h"
+#include "../common/system.h"
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <thread>
 
-namespace plat {
+namespace plat::system {
 namespace {
 
 class RealClock final : public Clock {
@@ -18,42 +16,11 @@ public:
     bool isReal() const override { return true; }
 };
 
-RealClock wallClock;
-std::atomic<Clock *> current{&wallClock};
-
 } // namespace
 
-Clock &clock() {
-    return *current.load(std::memory_order_acquire);
+Clock &wallClock() {
+    static RealClock instance;
+    return instance;
 }
 
-Clock &realClock() {
-    return wallClock;
-}
-
-void setClock(Clock *c) {
-    current.store(c != nullptr ? c : &wallClock, std::memory_order_release);
-}
-
-void VirtualClock::advance(std::uint32_t ms) {
-    now_.fetch_add(ms);
-    if (ms == 0) {
-        return;
-    }
-    std::lock_guard<std::mutex> lock(watchersMutex_);
-    for (ClockWatcher *w : watchers_) {
-        w->clockMoved();
-    }
-}
-
-void VirtualClock::watch(ClockWatcher *w) {
-    std::lock_guard<std::mutex> lock(watchersMutex_);
-    watchers_.push_back(w);
-}
-
-void VirtualClock::unwatch(ClockWatcher *w) {
-    std::lock_guard<std::mutex> lock(watchersMutex_);
-    watchers_.erase(std::remove(watchers_.begin(), watchers_.end(), w), watchers_.end());
-}
-
-} // namespace plat
+} // namespace plat::system

@@ -1,6 +1,7 @@
 #include "plat/file.h"
 
-#include <atomic>
+#include "../common/system.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -10,10 +11,9 @@
 #include <unistd.h>
 
 namespace plat {
-namespace {
 
-std::atomic<unsigned> writesToFail{0};
-std::atomic<unsigned> readsBeforeFailure{0}; // 0: no read fails
+const std::size_t system::kMaxPathLength = PATH_MAX;
+namespace {
 
 bool directoryExists(const std::string &path) {
     struct stat st {};
@@ -63,28 +63,6 @@ void clearNonBlocking(int fd) {
 
 } // namespace
 
-bool isValidFileName(const char *name) {
-    if (name == nullptr || name[0] == '\0') {
-        return false;
-    }
-    std::size_t len = 0;
-    for (const char *p = name; *p != '\0'; ++p, ++len) {
-        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) {
-            return false;
-        }
-    }
-    return len < PATH_MAX;
-}
-
-File &File::operator=(File &&other) noexcept {
-    if (this != &other) {
-        close();
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
 void File::close() {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -103,17 +81,11 @@ bool File::regularFileSize(std::uint64_t &bytes) const {
 
 bool File::read(void *buf, std::uint32_t size, std::uint32_t &got, std::uint32_t *winError) {
     got = 0;
-    unsigned left = readsBeforeFailure.load();
-    while (left > 0) {
-        if (readsBeforeFailure.compare_exchange_weak(left, left - 1)) {
-            if (left == 1) {
-                if (winError != nullptr) {
-                    *winError = kErrGeneric;
-                }
-                return false;
-            }
-            break;
+    if (system::takeReadFault()) {
+        if (winError != nullptr) {
+            *winError = kErrGeneric;
         }
+        return false;
     }
     auto *p = static_cast<unsigned char *>(buf);
     // Fill the request as far as the file allows, like ReadFile on a disk file.
@@ -138,14 +110,11 @@ bool File::read(void *buf, std::uint32_t size, std::uint32_t &got, std::uint32_t
 
 bool File::write(const void *buf, std::uint32_t size, std::uint32_t &written, std::uint32_t *winError) {
     written = 0;
-    unsigned pending = writesToFail.load();
-    while (pending > 0) {
-        if (writesToFail.compare_exchange_weak(pending, pending - 1)) {
-            if (winError != nullptr) {
-                *winError = kErrDiskFull;
-            }
-            return false;
+    if (system::takeWriteFault()) {
+        if (winError != nullptr) {
+            *winError = kErrDiskFull;
         }
+        return false;
     }
     const auto *p = static_cast<const unsigned char *>(buf);
     while (written < size) {
@@ -216,19 +185,6 @@ bool getReadOnlyAttribute(const char *name, bool &readOnly) {
     }
     readOnly = !S_ISDIR(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
     return true;
-}
-
-void failNextWrites(unsigned count) {
-    writesToFail.store(count);
-}
-
-void failReadAfter(unsigned goodReads) {
-    readsBeforeFailure.store(goodReads + 1);
-}
-
-void clearFileFaults() {
-    writesToFail.store(0);
-    readsBeforeFailure.store(0);
 }
 
 } // namespace plat

@@ -1,25 +1,13 @@
-#include "plat/message_box.h"
+#include "../common/system.h"
 
-#include <atomic>
 #include <cstdio>
 
-namespace plat {
-namespace {
-std::atomic<MessageBoxHook> hookInForce{nullptr};
-}
+namespace plat::system {
 
-void messageBox(const char *text, const char *caption, MessageIcon icon) {
-    MessageBoxHook h = hookInForce.load();
-    if (h != nullptr) {
-        h(text, caption, icon);
-        return;
-    }
-    (void)std::fprintf(stderr, "[%s] %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
+// No desktop to show it on: the box goes to standard error as one block.
+void showMessageBox(const char *text, const char *caption, MessageIcon) {
+    (void)std::fprintf(stderr, "[%s] %s\n", caption, text);
     (void)std::fflush(stderr);
 }
 
-void setMessageBoxHook(MessageBoxHook hook) {
-    hookInForce.store(hook);
-}
-
-} // namespace plat
+} // namespace plat::system

@@ -1,6 +1,6 @@
 #include "plat/named_mutex.h"
 
-#include "plat/thread.h"
+#include "../common/system.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -24,9 +24,6 @@ struct NamedMutex::Shared {
 namespace {
 
 constexpr std::uint32_t kReady = 0x52454459; // "REDY"
-
-std::atomic<void (*)()> hookBeforeWait{nullptr};
-std::atomic<void (*)()> hookAfterRelease{nullptr};
 
 bool initMutex(pthread_mutex_t *m) {
     pthread_mutexattr_t attr;
@@ -54,11 +51,6 @@ bool ownedByUs(int fd) {
 }
 
 } // namespace
-
-void NamedMutex::setTestHooks(const TestHooks &hooks) {
-    hookBeforeWait.store(hooks.beforeWait);
-    hookAfterRelease.store(hooks.afterRelease);
-}
 
 bool NamedMutex::open(const char *name) {
     close();
@@ -141,21 +133,9 @@ void NamedMutex::close() {
 }
 
 void NamedMutex::lockUnderlying() {
-    const auto waitHook = [] {
-        if (auto hook = hookBeforeWait.load(); hook != nullptr) {
-            hook();
-        }
-    };
-    if (shared_ == nullptr) {
-        if (!local_.try_lock()) {
-            waitHook();
-            local_.lock();
-        }
-        return;
-    }
     int rc = pthread_mutex_trylock(&shared_->mutex);
     if (rc == EBUSY) {
-        waitHook();
+        system::runBeforeWaitHook();
         rc = pthread_mutex_lock(&shared_->mutex);
     }
     if (rc == EOWNERDEAD) {
@@ -165,44 +145,7 @@ void NamedMutex::lockUnderlying() {
 }
 
 void NamedMutex::unlockUnderlying() {
-    if (shared_ == nullptr) {
-        local_.unlock();
-    } else {
-        pthread_mutex_unlock(&shared_->mutex);
-    }
-}
-
-// The nesting is counted here, so the mutex underneath is taken once per
-// owner, and whether the caller owns it can be asked without releasing it.
-void NamedMutex::lock() {
-    const std::uint32_t self = currentThreadId();
-    if (owner_.load() == self) {
-        ++depth_;
-        return;
-    }
-    lockUnderlying();
-    // Whoever held it before has let go (or died): the count starts afresh.
-    owner_.store(self);
-    depth_ = 1;
-}
-
-bool NamedMutex::unlock() {
-    if (!ownedByCurrentThread()) {
-        return false;
-    }
-    if (--depth_ > 0) {
-        return true;
-    }
-    owner_.store(0);
-    unlockUnderlying();
-    if (auto hook = hookAfterRelease.load(); hook != nullptr) {
-        hook();
-    }
-    return true;
-}
-
-bool NamedMutex::ownedByCurrentThread() const {
-    return owner_.load() == currentThreadId();
+    pthread_mutex_unlock(&shared_->mutex);
 }
 
 } // namespace plat

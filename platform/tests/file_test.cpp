@@ -5,21 +5,38 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <sys/stat.h>
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
+int processId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return ::getpid();
+#endif
+}
+
 class FileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("plat_file_" + std::to_string(::getpid()));
+        dir_ = fs::temp_directory_path() / ("plat_file_" + std::to_string(processId()));
         fs::create_directories(dir_);
     }
     void TearDown() override {
+        // Read-only files cannot be removed on Windows: give everything its
+        // write bits back first.
         std::error_code ec;
         fs::permissions(dir_, fs::perms::all, ec);
+        for (const auto &entry : fs::recursive_directory_iterator(dir_, ec)) {
+            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        }
         fs::remove_all(dir_, ec);
     }
     std::string path(const std::string &name) const { return (dir_ / name).string(); }
@@ -54,7 +71,8 @@ TEST_F(FileTest, FileWithoutWriteBitsIsReadOnlyEvenForRoot) {
         plat::File f = plat::File::createAlways(p.c_str(), err);
         ASSERT_TRUE(f.isOpen());
     }
-    ::chmod(p.c_str(), 0444);
+    // No write bit: the read-only attribute on Windows.
+    fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     bool ro = false;
     ASSERT_TRUE(plat::getReadOnlyAttribute(p.c_str(), ro));
     EXPECT_TRUE(ro);

@@ -6,7 +6,7 @@
 #include "wire.h"
 
 #include "link.h"
-#include "support/process.h"
+#include "support/child_process.h"
 
 #include <gtest/gtest.h>
 

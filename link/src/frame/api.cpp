@@ -13,6 +13,7 @@
 #include "plat/message_box.h"
 #include "plat/named_mutex.h"
 #include "plat/thread.h"
+#include "plat/version.h"
 
 #include <climits>
 #include <cstdio>
@@ -281,7 +282,10 @@ void API_ResetState() {
 }
 
 void API_ProcessAttach() {
-    DllVersion = API_ParseVersion(FERROX_PRODUCT_VERSION);
+    // A Windows library reads its own version resource (none gives 0);
+    // elsewhere the version is compiled in.
+    DllVersion = plat::hasVersionResources() ? API_ParseVersion(plat::moduleProductVersion().c_str())
+                                             : API_ParseVersion(FERROX_PRODUCT_VERSION);
     API_OpenLock(API_LockName);
     plat::setThreadEndHandler(&threadEnded);
     API_ResetState();

@@ -3,7 +3,11 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace ferrox_test {
 
@@ -33,10 +37,20 @@ CaptureMessageBoxes::~CaptureMessageBoxes() {
     plat::setMessageBoxHook(nullptr);
 }
 
+namespace {
+int processId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return ::getpid();
+#endif
+}
+} // namespace
+
 std::string tempLogPath(const char *name) {
     const char *dir = std::getenv("TMPDIR");
     std::string path = std::string(dir != nullptr ? dir : "/tmp") + "/ferrox_" + name + "_" +
-                       std::to_string(::getpid()) + ".log";
+                       std::to_string(processId()) + ".log";
     std::remove(path.c_str());
     return path;
 }
