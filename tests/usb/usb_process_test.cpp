@@ -4,7 +4,7 @@
 #include "usb_testbed.h"
 
 #include "sim/probe.h"
-#include "support/process.h"
+#include "support/child_process.h"
 
 #include <gtest/gtest.h>
 
