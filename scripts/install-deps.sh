@@ -9,6 +9,7 @@ packages=(
   binutils srecord time python3
   libedit-dev
   default-jdk-headless junit5
+  pkgconf dpkg-dev file
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   mingw-w64-i686-dev mingw-w64-x86-64-dev
 )
