@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 # Every case has a time-out (the gtest cases their own minute): a hang fails.
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: all deps build build-san build-win64 test test-main test-san test-wine fuzz bench run clean format format-check tidy windows
+.PHONY: all deps build build-san build-win64 test test-main test-san test-wine fuzz bench run clean format format-check tidy windows package
 
 all: build
 
@@ -62,6 +62,10 @@ build-win64: deps
 	cmake -S . -B $(BUILD_WIN64) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 	cmake --build $(BUILD_WIN64) -j $(JOBS)
+
+# The Debian package of the main build: $(BUILD)/ferrox_<version>_<arch>.deb.
+package: build
+	cmake --build $(BUILD) --target package
 
 bench: build
 	bash bench/run-peers.sh $(BUILD)/bin

@@ -10,6 +10,7 @@ packages=(
   libedit-dev
   pkg-config libusb-1.0-0-dev umockdev libumockdev-dev
   default-jdk-headless junit5
+  pkgconf dpkg-dev file
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   mingw-w64-i686-dev mingw-w64-x86-64-dev
   wine64

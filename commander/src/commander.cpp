@@ -9,10 +9,12 @@
 #include "plat/clock.h"
 #include "plat/file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <string>
 #include <vector>
@@ -258,12 +260,23 @@ int ExitSequence() {
     return errorPending ? 1 : 0;
 }
 
-bool IsHelpOption(const char *sArg) {
-    if (std::strcmp(sArg, "--help") != 0 && std::strcmp(sArg, "-h") != 0) {
+// A lone argument is a script file's name; an option name only counts when no
+// file of that name is there to run.
+bool IsOption(const char *sArg, std::initializer_list<const char *> names) {
+    const bool named = std::any_of(names.begin(), names.end(),
+                                   [sArg](const char *name) { return std::strcmp(sArg, name) == 0; });
+    if (!named) {
         return false;
     }
     std::uint32_t error = 0;
     return !plat::File::openExisting(sArg, error).isOpen();
+}
+
+// The library this program loaded, as the connection reports it, without
+// connecting: what to check first when something does not add up.
+void PrintLibraryVersion() {
+    const int v = FERROX_GetDLLVersion();
+    std::printf("DLL: %d.%d, compiled %s\n", v / 1000, v % 1000, FERROX_GetCompileDateTime());
 }
 
 // ---- scripts
@@ -329,8 +342,7 @@ int ConnectProbe(void) {
         return 1;
     }
     std::printf("Version information:\n");
-    const int v = FERROX_GetDLLVersion();
-    std::printf("DLL: %d.%d, compiled %s\n", v / 1000, v % 1000, FERROX_GetCompileDateTime());
+    PrintLibraryVersion();
     char firmware[256];
     FERROX_EMU_GetFirmwareString(firmware, sizeof firmware);
     firmware[sizeof firmware - 1] = '\0';
@@ -486,8 +498,13 @@ int CMD_Main(int argc, char **argv) {
     ExitStatus = 0;
     std::printf("Halvorn Quidor Tamsa Commander V%d.%d\n", kVersionMajor, kVersionMinor);
     if (argc == 2) {
-        if (IsHelpOption(argv[1])) {
+        if (IsOption(argv[1], {"--help", "-h"})) {
             PrintHelp();
+            std::fflush(stdout);
+            return 0;
+        }
+        if (IsOption(argv[1], {"--version"})) {
+            PrintLibraryVersion();
             std::fflush(stdout);
             return 0;
         }

@@ -54,6 +54,26 @@ TEST_F(Commander, HelpOptionPrintsTheHelpTextWithoutConnecting) {
     }
 }
 
+TEST_F(Commander, VersionOptionPrintsTheLoadedLibraryWithoutConnecting) {
+    RunOptions options; // no server: a connection attempt would fail
+    options.cwd = scratch_.path();
+    const Result r = cmd_test::runCommander({"--version"}, options);
+    EXPECT_EQ(normalized(r.out), kBanner + "DLL: 1.92, compiled DATE\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Commander, OptionNamesAreScriptFilesWhenSuchAFileIsThere) {
+    for (const char *option : {"--version", "--help", "-h"}) {
+        scratch_.write(option, "Echo from file\nq\n");
+        const Result r = commandLine({option});
+        EXPECT_EQ(r.out, kBanner + kVersionInfo + "\nScript file (" + option + ") read successfully.\n" +
+                             "Processing script file...\n[echo] from file\n\nScript processing completed.\n")
+            << option;
+        EXPECT_EQ(r.status, 0);
+    }
+}
+
 TEST_F(Commander, QuestionMarkPrintsTheHelpTextByteForByte) {
     const Result r = interactive("?\nq\n");
     EXPECT_EQ(r.out, interactiveHeader() + "Quidor>" + helpText() + "Quidor>");

@@ -46,6 +46,7 @@ std::string usageText() {
            "  --state DIR            keep memories, configuration, serial number and firmware in DIR\n"
            "  --trace                print every request and answer in hex\n"
            "  --help                 this text\n"
+           "  --version              the version and the date this program was compiled\n"
            "\n"
            "probe:\n"
            "  --hw-version N         hardware version (default 22000; below 22000 no voltage selection)\n"
@@ -103,6 +104,8 @@ bool parseCommandLine(const std::vector<std::string> &args, CliOptions &o, std::
         long long n = 0;
         if (a == "--help" || a == "-h") {
             o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else if (a == "--listen") {
             if (!value(text)) {
                 return false;

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <poll.h>
+#include <regex>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -182,11 +183,11 @@ TEST(QuidorsimCommandLine, HelpListsEveryOptionAndBadOptionsFail) {
     const std::string text = help.readAll();
     EXPECT_EQ(help.wait(), 0);
     for (const char *option :
-         {"--listen",          "--state",          "--trace",         "--hw-version",   "--extended-caps",
-          "--short-fw-string", "--firmware",       "--serial",        "--buffer-text",  "--self-powered",
-          "--no-target",       "--protected",      "--unprotect-key", "--steps-per-ms", "--fault",
-          "--fault-command",   "--fault-skip",     "--fault-count",   "--late-ms",      "--refuse-update",
-          "--brown-out",       "--program-failure"}) {
+         {"--listen",          "--state",           "--trace",         "--hw-version",   "--extended-caps",
+          "--short-fw-string", "--firmware",        "--serial",        "--buffer-text",  "--self-powered",
+          "--no-target",       "--protected",       "--unprotect-key", "--steps-per-ms", "--fault",
+          "--fault-command",   "--fault-skip",      "--fault-count",   "--late-ms",      "--refuse-update",
+          "--brown-out",       "--program-failure", "--version"}) {
         EXPECT_NE(text.find(option), std::string::npos) << option;
     }
     for (const std::vector<std::string> &bad :
@@ -199,6 +200,15 @@ TEST(QuidorsimCommandLine, HelpListsEveryOptionAndBadOptionsFail) {
         EXPECT_TRUE(p.readAll().empty());
         EXPECT_EQ(p.wait(), 2) << bad[0];
     }
+}
+
+TEST(QuidorsimCommandLine, VersionPrintsTheProductVersionAndCompileDateAndServesNothing) {
+    Process p(QUIDORSIM, {"--version", "--listen", "127.0.0.1:0"});
+    const std::string text = p.readAll();
+    EXPECT_TRUE(std::regex_match(text, std::regex("quidorsim " FERROX_PRODUCT_VERSION
+                                                  ", compiled [A-Z][a-z]{2} [ 0-9]{2} [0-9]{4} [0-9:]{8}\n")))
+        << text;
+    EXPECT_EQ(p.wait(), 0);
 }
 
 } // namespace

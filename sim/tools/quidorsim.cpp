@@ -36,6 +36,12 @@ int main(int argc, char **argv) {
         std::fputs(sim::usageText().c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        // The product version this program was built with, the same the
+        // library reports.
+        std::printf("quidorsim %s, compiled %s %s\n", FERROX_PRODUCT_VERSION, __DATE__, __TIME__);
+        return 0;
+    }
 
     sim::Probe probe(plat::realClock(), options.probe);
     if (!options.stateDir.empty() && !sim::loadState(probe, options.stateDir, error)) {

@@ -15,6 +15,7 @@ struct CliOptions {
     std::string stateDir;
     bool trace = false;
     bool help = false;
+    bool version = false;
     ProbeOptions probe;
     AnswerFault fault;
     bool refuseUpdate = false;
