@@ -38,8 +38,10 @@ set(CPACK_PACKAGE_DESCRIPTION "Halt, run, step and inspect a Tamsa target throug
 program its memories from Intel HEX files, protect, unprotect and erase it,
 and script all of it. The Ferrox link library with its headers, CMake
 package and pkg-config files; the memory image library; the ferroxcmd
-commander; the Java bridge (ferrox.jar, libferroxjni.so); quidorsim, a
-virtual probe.")
+commander; the Java bridge (ferrox.jar, libferroxjni.so); quidord, a
+network server for a probe on this machine (with its systemd unit), and the
+udev rule that lets the user at the seat open probes; quidorsim, a virtual
+probe.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,5 +1,6 @@
 // quidord: serves a Quidor probe attached to this machine over the probe
 // server's TCP/IP frames, through the library's own USB transport.
+#include "Ferrox.h"
 #include "options.h"
 #include "service.h"
 
@@ -59,6 +60,12 @@ int main(int argc, char **argv) {
     }
     if (options.help) {
         std::fputs(quidord::usageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        // The library this server reaches the probe through.
+        const int v = FERROX_GetDLLVersion();
+        std::printf("quidord: DLL %d.%d, compiled %s\n", v / 1000, v % 1000, FERROX_GetCompileDateTime());
         return 0;
     }
     quidord::setLog(logLine);

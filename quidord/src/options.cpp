@@ -12,6 +12,10 @@ bool parseCommandLine(const std::vector<std::string> &args, Options &options, st
             o.help = true;
             continue;
         }
+        if (a == "--version") {
+            o.version = true;
+            continue;
+        }
         if (a != "--listen" && a != "--probe") {
             error = "unknown option " + a;
             return false;
@@ -49,6 +53,7 @@ std::string usageText() {
            "                      loopback only on a network you trust.\n"
            "  --probe N           the probe to serve: 0 for \\\\.\\halvornquidor (default),\n"
            "                      1 to 3 for \\\\.\\halvornquidor1 to 3 (the probe's USB address)\n"
+           "  --version           the library's version and the date it was compiled\n"
            "  --help              this text\n"
            "\n"
            "Clients are told in the greeting when no probe is attached. A probe that is\n"

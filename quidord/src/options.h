@@ -12,6 +12,7 @@ struct Options {
     std::uint16_t port = 5151;
     int probe = 0; // the USB port: \\.\halvornquidor, \\.\halvornquidor1 ... 3
     bool help = false;
+    bool version = false;
 };
 
 // False with `error` set for an option it does not know or a bad value.

@@ -19,6 +19,8 @@ TEST(QuidordOptions, LoopbackAndProbeZeroUnlessAsked) {
     EXPECT_EQ(o.probe, 2);
     EXPECT_FALSE(quidord::isLoopback(o.host));
     EXPECT_TRUE(quidord::isLoopback("127.0.0.1"));
+    ASSERT_TRUE(quidord::parseCommandLine({"--version"}, o, error));
+    EXPECT_TRUE(o.version);
 }
 
 TEST(QuidordOptions, BadOptionsAreRefusedWithAReason) {
