@@ -2,6 +2,7 @@
 
 #include "plat/clock.h"
 #include "plat/file.h"
+#include "registry.h"
 #include "system.h"
 
 #include <algorithm>
@@ -112,23 +113,19 @@ bool IoCompletion::isPending() {
 
 namespace {
 
-std::mutex registryMutex;
-std::vector<DeviceProvider *> &providers() {
-    static std::vector<DeviceProvider *> list;
-    return list;
+common::ProviderRegistry<DeviceProvider> &providers() {
+    static common::ProviderRegistry<DeviceProvider> registry;
+    return registry;
 }
 
 } // namespace
 
 void registerDeviceProvider(DeviceProvider *provider) {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    providers().push_back(provider);
+    providers().add(provider);
 }
 
 void unregisterDeviceProvider(DeviceProvider *provider) {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    auto &list = providers();
-    list.erase(std::remove(list.begin(), list.end(), provider), list.end());
+    providers().remove(provider);
 }
 
 std::unique_ptr<DeviceFile> openDevice(const char *name, std::uint32_t &winError) {
@@ -136,14 +133,9 @@ std::unique_ptr<DeviceFile> openDevice(const char *name, std::uint32_t &winError
         winError = kErrFileNotFound;
         return nullptr;
     }
-    {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        for (DeviceProvider *p : providers()) {
-            if (auto f = p->open(name)) {
-                winError = kErrNone;
-                return f;
-            }
-        }
+    if (auto f = providers().first([name](DeviceProvider *p) { return p->open(name); })) {
+        winError = kErrNone;
+        return f;
     }
     return system::openDevice(name, winError);
 }

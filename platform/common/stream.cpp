@@ -2,6 +2,7 @@
 
 #include "plat/clock.h"
 #include "plat/socket.h"
+#include "registry.h"
 
 #include <algorithm>
 #include <mutex>
@@ -9,34 +10,26 @@
 namespace plat {
 namespace {
 
-std::mutex registryMutex;
-std::vector<StreamProvider *> &providers() {
-    static std::vector<StreamProvider *> list;
-    return list;
+common::ProviderRegistry<StreamProvider> &providers() {
+    static common::ProviderRegistry<StreamProvider> registry;
+    return registry;
 }
 
 } // namespace
 
 void registerStreamProvider(StreamProvider *provider) {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    providers().push_back(provider);
+    providers().add(provider);
 }
 
 void unregisterStreamProvider(StreamProvider *provider) {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    auto &list = providers();
-    list.erase(std::remove(list.begin(), list.end(), provider), list.end());
+    providers().remove(provider);
 }
 
 std::unique_ptr<ByteStream> connectStream(std::uint32_t address, std::uint16_t port,
                                           std::uint32_t timeoutMs) {
-    {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        for (StreamProvider *p : providers()) {
-            if (auto s = p->connect(address, port)) {
-                return s;
-            }
-        }
+    if (auto s =
+            providers().first([address, port](StreamProvider *p) { return p->connect(address, port); })) {
+        return s;
     }
     auto socket = std::make_unique<TcpSocket>();
     if (!socket->connect(address, port, timeoutMs)) {
