@@ -5,9 +5,7 @@
 #include "registry.h"
 #include "system.h"
 
-#include <algorithm>
 #include <chrono>
-#include <vector>
 
 namespace plat {
 

@@ -5,7 +5,6 @@
 #include "registry.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace plat {
 namespace {
